@@ -1,0 +1,7 @@
+#include "runtime/object.h"
+
+namespace tolvane {
+
+const TClassInfo TObject::ClassInfo_{u"TObject", nullptr};
+
+}  // namespace tolvane
