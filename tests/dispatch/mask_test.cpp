@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "dispatch/mask.h"
 #include "dispatch/reference_mask.h"
@@ -364,4 +367,23 @@ TEST(Mask, AgreesWithFullBacktracking) {
   EXPECT_GT(Compiled, 20000);
   EXPECT_GT(Matched, 20000);
   EXPECT_GT(Failed, 20000);
+}
+
+// A compiled mask is shared by the requests a module serves in turn and may be
+// matched from several threads at once; matching keeps its state to itself.
+TEST(Mask, MatchesFromSeveralThreadsAtOnce) {
+  const TMask M(u"/customers/*/orders/[0-9]*");
+  std::vector<std::thread> Threads;
+  std::atomic<int> Wrong{0};
+  for (int T = 0; T < 4; ++T) {
+    Threads.emplace_back([&, T] {
+      for (int I = 0; I < 2000; ++I) {
+        const String Id = AsciiToString(std::to_string(T * 10000 + I));
+        if (!M.Matches(u"/customers/" + Id + u"/orders/" + Id)) ++Wrong;
+        if (M.Matches(u"/customers/" + Id + u"/orders/x" + Id)) ++Wrong;
+      }
+    });
+  }
+  for (auto& Thread : Threads) Thread.join();
+  EXPECT_EQ(Wrong.load(), 0);
 }
