@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/code_page.h"
 
@@ -36,10 +37,18 @@ std::string MappedFileName(std::uintptr_t Address, const std::string& Fallback) 
     int PathAt = 0;
     if (std::sscanf(Line, "%llx-%llx %*s %*s %*s %*s %n", &Start, &End, &PathAt) < 2 || PathAt == 0) continue;
     if (Address < Start || Address >= End) continue;
-    std::string Path = Line + PathAt;
-    if (!Path.empty() && Path.back() == '\n') Path.pop_back();
-    // The kernel writes a newline inside a name as "\012".
-    for (std::size_t At; (At = Path.find("\\012")) != std::string::npos;) Path.replace(At, 4, "\n");
+    // The kernel ends the line with a newline and writes one inside a name as "\012".
+    std::string_view Raw(Line + PathAt);
+    if (!Raw.empty() && Raw.back() == '\n') Raw.remove_suffix(1);
+    std::string Path;
+    for (std::size_t At = 0; At < Raw.size(); ++At) {
+      if (Raw.substr(At, 4) == "\\012") {
+        Path += '\n';
+        At += 3;
+      } else {
+        Path += Raw[At];
+      }
+    }
     if (!Path.empty() && Path[0] == '/') Found = Path;
     break;
   }
