@@ -9,8 +9,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/thread.h"
 #include "platform/thread_token.h"
 
 using namespace tolvane::platform;
@@ -173,4 +175,34 @@ TEST_F(ThreadToken, AnUnprivilegedWorkerRefusesAnotherIdentityAndKeepsItsOwn) {
     EXPECT_EQ(Now.Gid, 65534u);
     EXPECT_TRUE(Now.Groups.empty());
   });
+}
+
+// A worker inherits the identity of the thread that started it, which may be
+// impersonating; it must still find its way back to its own.
+TEST_F(ThreadToken, AWorkerStartedUnderACallersIdentityRevertsToItsOwn) {
+  if (!Root()) GTEST_SKIP() << "changing identities needs root";
+  auto Caller = TokenOf({65534, 65534, {100}});
+  ASSERT_TRUE(Caller);
+  const auto Own = Observe();
+  std::pair<TObserved, TObserved> Seen;
+  OnNewThread([&] {
+    ASSERT_TRUE(Impersonate(*Caller));
+    std::unique_ptr<TThreadHandle> Worker = StartThread(
+        [](void* Argument) {
+          auto& Seen = *static_cast<std::pair<TObserved, TObserved>*>(Argument);
+          Seen.first = Observe();
+          RevertToOwnIdentity();
+          Seen.second = Observe();
+        },
+        &Seen);
+    ASSERT_TRUE(Worker);
+    std::vector<std::unique_ptr<TThreadHandle>> Set;
+    Set.push_back(std::move(Worker));
+    ASSERT_TRUE(WaitForThreads(Set, 10000));
+    RevertToOwnIdentity();
+  });
+  EXPECT_EQ(Seen.first.Uid, 65534u);
+  EXPECT_EQ(Seen.second.Uid, Own.Uid);
+  EXPECT_EQ(Seen.second.Gid, Own.Gid);
+  EXPECT_EQ(Seen.second.Groups, Own.Groups);
 }
