@@ -8,6 +8,10 @@
 // effective group id, supplementary groups), read from the kernel per thread.
 // Impersonation changes the calling thread alone and never its real or saved
 // ids, so the thread can always return to its own identity.
+//
+// Impersonate and RevertToOwnIdentity remember the identity they gave a thread
+// and make no system call when it already holds the one asked for; the
+// identity of a thread that uses them must not be changed by other means.
 #include <memory>
 
 namespace tolvane::platform {

@@ -169,11 +169,13 @@ TEST_F(ThreadToken, AnUnprivilegedWorkerRefusesAnotherIdentityAndKeepsItsOwn) {
     auto Mine = OpenThreadToken();
     ASSERT_TRUE(Mine);
     EXPECT_TRUE(Impersonate(*Mine));
-    EXPECT_FALSE(Impersonate(*Other));
-    auto Now = Observe();
-    EXPECT_EQ(Now.Uid, 65534u);
-    EXPECT_EQ(Now.Gid, 65534u);
-    EXPECT_TRUE(Now.Groups.empty());
+    for (int Attempt = 0; Attempt < 2; ++Attempt) {  // a refused identity stays refused
+      EXPECT_FALSE(Impersonate(*Other));
+      auto Now = Observe();
+      EXPECT_EQ(Now.Uid, 65534u);
+      EXPECT_EQ(Now.Gid, 65534u);
+      EXPECT_TRUE(Now.Groups.empty());
+    }
   });
 }
 

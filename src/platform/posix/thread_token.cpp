@@ -32,21 +32,57 @@ bool SetGroups(const std::vector<gid_t>& Groups) {
   return syscall(kSetGroups, Groups.size(), Groups.data()) == 0;
 }
 
-// The getters read the calling thread's own credentials.
+// The getters read the calling thread's own credentials. Every call costs a
+// system call, so the groups are read into room for the usual few first.
 bool ReadIdentity(TIdentity& Out) {
   uid_t RealUid, SavedUid;
   gid_t RealGid, SavedGid;
   if (getresuid(&RealUid, &Out.Uid, &SavedUid) != 0 || getresgid(&RealGid, &Out.Gid, &SavedGid) != 0)
     return false;
-  int Count = getgroups(0, nullptr);
-  if (Count < 0) return false;
-  Out.Groups.resize(Count);
-  Count = getgroups(Count, Out.Groups.data());
-  if (Count < 0) return false;
-  Out.Groups.resize(Count);
+  gid_t Few[32];
+  int Count = getgroups(32, Few);
+  if (Count >= 0) {
+    Out.Groups.assign(Few, Few + Count);
+  } else {
+    Count = getgroups(0, nullptr);
+    if (Count < 0) return false;
+    Out.Groups.resize(Count);
+    Count = getgroups(Count, Out.Groups.data());
+    if (Count < 0) return false;
+    Out.Groups.resize(Count);
+  }
   std::sort(Out.Groups.begin(), Out.Groups.end());
   return true;
 }
+
+// The identity these calls last gave the calling thread, so that a worker
+// serving request after request under the same identity makes no system call
+// at all. Trivially destructible: a thread-local with a destructor would keep
+// the library from being unloaded.
+struct THeldIdentity {
+  static constexpr std::size_t kMaxGroups = 32;
+  bool Known;
+  uid_t Uid;
+  gid_t Gid;
+  std::size_t Count;
+  gid_t Groups[kMaxGroups];
+
+  bool Is(const TIdentity& Id) const {
+    return Known && Uid == Id.Uid && Gid == Id.Gid && Count == Id.Groups.size() &&
+           std::equal(Id.Groups.begin(), Id.Groups.end(), Groups);
+  }
+  void Remember(const TIdentity& Id) {
+    Known = Id.Groups.size() <= kMaxGroups;
+    if (!Known) return;
+    Uid = Id.Uid;
+    Gid = Id.Gid;
+    Count = Id.Groups.size();
+    std::copy(Id.Groups.begin(), Id.Groups.end(), Groups);
+  }
+  TIdentity Get() const { return {Uid, Gid, std::vector<gid_t>(Groups, Groups + Count)}; }
+};
+
+thread_local THeldIdentity GHeld{};
 
 struct TOwnIdentity {
   bool Captured = false;
@@ -61,10 +97,7 @@ TOwnIdentity& Own() {
 
 enum class TApply { apUnchanged, apChanged, apFailed };
 
-TApply Apply(const TIdentity& Target) {
-  TIdentity Current;
-  if (!ReadIdentity(Current)) return TApply::apFailed;
-  if (Current == Target) return TApply::apUnchanged;
+TApply ApplyChanges(const TIdentity& Target, TIdentity Current) {
   const TOwnIdentity& Self = Own();
   if (!Self.Captured) return TApply::apFailed;
   // Changing groups or ids takes the privilege of the own identity, which an
@@ -77,6 +110,22 @@ TApply Apply(const TIdentity& Target) {
   if (Current.Gid != Target.Gid && !SetEffectiveGid(Target.Gid)) return TApply::apFailed;
   if (Current.Uid != Target.Uid && !SetEffectiveUid(Target.Uid)) return TApply::apFailed;
   return TApply::apChanged;
+}
+
+TApply Apply(const TIdentity& Target) {
+  if (GHeld.Is(Target)) return TApply::apUnchanged;
+  TIdentity Current;
+  if (GHeld.Known) {
+    Current = GHeld.Get();
+  } else if (!ReadIdentity(Current)) {
+    return TApply::apFailed;
+  }
+  TApply Result = Current == Target ? TApply::apUnchanged : ApplyChanges(Target, std::move(Current));
+  if (Result == TApply::apFailed)
+    GHeld.Known = false;  // part of the change may have happened
+  else
+    GHeld.Remember(Target);
+  return Result;
 }
 
 bool ReturnToOwn() {
