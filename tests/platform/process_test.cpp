@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <stdio.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +48,26 @@ TEST(Process, TheExecutablesFullFileNameIsTheRunningProgram) {
   EXPECT_TRUE(Name.ends_with(u"/tolvane_platform_tests"));
   // Linked into the program itself, the library's file name is the program's.
   EXPECT_EQ(LibraryFileName(), Name);
+}
+
+// Copies of a small program, started under other names: each reports the full
+// name it was started as, whatever the characters in it.
+TEST(Process, ACopyOfTheProgramKnowsItsNewName) {
+  const std::string Names[] = {"bin/HTTPD.EXE", "Programme \xC3\xA9t\xC3\xA9/w3wp"};
+  for (const auto& Name : Names) {
+    SCOPED_TRACE(Name);
+    TTempDir Dir("exe");
+    auto Copy = Dir.Path / Name;
+    fs::create_directories(Copy.parent_path());
+    fs::copy_file(TOLVANE_EXECUTABLE_PROBE, Copy);
+    std::string Command = "'" + Copy.string() + "'";
+    std::FILE* Output = popen(Command.c_str(), "r");
+    ASSERT_NE(Output, nullptr);
+    std::string Reported;
+    for (int Ch; (Ch = std::fgetc(Output)) != EOF;) Reported += char(Ch);
+    EXPECT_EQ(pclose(Output), 0);
+    EXPECT_EQ(Reported, fs::canonical(Copy).string());
+  }
 }
 
 // A copy of a small library, loaded from a folder: the name must be the full
