@@ -1,0 +1,45 @@
+#pragma once
+// Threads started at once with a body and an argument, known by a handle, and
+// a wait for a whole set of them with a time-out.
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace tolvane::platform {
+
+// A thread body. It must not let an exception out: that ends the process.
+using TThreadBody = void (*)(void* Argument);
+
+// Wait without a time-out.
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+
+class TThreadHandle {
+ public:
+  // Closes the handle. A thread still running goes on running to its end; one
+  // that has ended is reaped here, so none of its code runs after the close.
+  ~TThreadHandle();
+  TThreadHandle(const TThreadHandle&) = delete;
+  TThreadHandle& operator=(const TThreadHandle&) = delete;
+
+  // Whether the body has returned.
+  bool Ended() const;
+
+  struct TImpl;
+
+ private:
+  friend std::unique_ptr<TThreadHandle> StartThread(TThreadBody, void*);
+  friend bool WaitForThreads(std::span<const std::unique_ptr<TThreadHandle>>, std::uint32_t);
+  explicit TThreadHandle(std::unique_ptr<TImpl> Impl);
+  std::unique_ptr<TImpl> FImpl;
+};
+
+// Starts a thread running Body(Argument) at once with the default stack size.
+// Answers no handle when the system refuses a thread.
+std::unique_ptr<TThreadHandle> StartThread(TThreadBody Body, void* Argument);
+
+// Waits until every thread of the set has ended or TimeoutMs milliseconds
+// (counted from the call, for the whole set) have passed; kInfinite waits for
+// ever. Answers whether all ended. Empty entries count as ended.
+bool WaitForThreads(std::span<const std::unique_ptr<TThreadHandle>> Threads, std::uint32_t TimeoutMs);
+
+}  // namespace tolvane::platform
