@@ -142,9 +142,14 @@ void TComponent::DestroyComponents() {
 void TComponent::SetReference(bool Enable) {
   if (!FOwner || FName.empty()) return;
   const TFieldInfo* field = FOwner->ClassType()->FindField(FName);
-  if (!field || !InheritsFrom(field->FieldClass)) return;
-  if (Enable) field->Set(FOwner, this);
-  else if (field->Get(FOwner) == this) field->Set(FOwner, nullptr);
+  if (!field) return;
+  // Clearing compares identities only: a component being destroyed no longer
+  // answers its own class.
+  if (!Enable) {
+    if (field->Get(FOwner) == this) field->Set(FOwner, nullptr);
+  } else if (InheritsFrom(field->FieldClass)) {
+    field->Set(FOwner, this);
+  }
 }
 
 void TComponent::AddFreeNotify(TComponent* AComponent) {
