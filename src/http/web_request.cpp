@@ -71,7 +71,7 @@ TAbstractContentParser& TWebRequest::ContentParser() {
   if (!FContentParser) {
     const auto& parsers = ContentParsers();
     for (auto it = parsers.rbegin(); it != parsers.rend(); ++it)
-      if ((*it)->CanParse(*this)) {
+      if ((*it)->Create && (*it)->CanParse(*this)) {
         FContentParser.reset((*it)->Create(*this));
         break;
       }

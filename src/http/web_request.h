@@ -5,6 +5,7 @@
 // used by one thread.
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "http/http_utils.h"
@@ -120,7 +121,7 @@ class TContentParser : public TAbstractContentParser {
 };
 
 // A reference to a content parser class: its class information, its CanParse
-// and its constructor.
+// and its constructor (null for an abstract class).
 struct TContentParserClassInfo {
   TClass Class;
   bool (*CanParse)(TWebRequest& AWebRequest);
@@ -129,10 +130,19 @@ struct TContentParserClassInfo {
 using TContentParserClass = const TContentParserClassInfo*;
 
 template <class Parser>
+TAbstractContentParser* CreateContentParser(TWebRequest& AWebRequest) {
+  return new Parser(AWebRequest);
+}
+
+template <class Parser>
 TContentParserClass ContentParserClass() {
+  static_assert(std::is_base_of_v<TAbstractContentParser, Parser>);
   static constexpr TContentParserClassInfo Info{
       &Parser::ClassInfo_, &Parser::CanParse,
-      [](TWebRequest& AWebRequest) -> TAbstractContentParser* { return new Parser(AWebRequest); }};
+      [] {
+        if constexpr (std::is_abstract_v<Parser>) return static_cast<decltype(&CreateContentParser<TContentParser>)>(nullptr);
+        else return &CreateContentParser<Parser>;
+      }()};
   return &Info;
 }
 

@@ -29,7 +29,7 @@ class TTestWebRequest : public TWebRequest {
   AnsiString GetStringVariable(int Index) override;
   TDateTime GetDateVariable(int Index) override;
   int GetIntegerVariable(int Index) override;
-  String GetRemoteIP() override { return RemoteIP.empty() ? TWebRequest::GetRemoteIP() : RemoteIP; }
+  String GetRemoteIP() override { return RemoteIPValue.empty() ? TWebRequest::GetRemoteIP() : RemoteIPValue; }
   int ReadClient(void* Buffer, int Count) override;
   String TranslateURI(const String& URI) override;
   int WriteClient(const void* Buffer, int Count) override;
@@ -41,7 +41,7 @@ class TTestWebRequest : public TWebRequest {
   int MaxReadSize = INT_MAX;  // the most bytes one ReadClient hands out
   int FailReadsFrom = -1;     // ReadClient calls from this number on (0-based) fail
   int MaxWriteSize = INT_MAX; // the most bytes one WriteClient takes
-  String RemoteIP;            // overrides GetRemoteIP when not empty
+  String RemoteIPValue;       // answered by GetRemoteIP when not empty
   std::map<String, String> Translations;
 
   // The record of host calls.
