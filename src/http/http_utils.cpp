@@ -316,10 +316,17 @@ void ExtractFieldsOf(const TSysCharSet& Separators, const TSysCharSet& WhiteSpac
         if (leadQuote) ++head;
       }
       inQuote = quoteChar != 0;
-      if (!inQuote) break;
+      if (!inQuote) {
+        // A field wholly in quotes ends on its closing quote.
+        if (leadQuote) break;
+        // The closing quote of a quote that began inside the field stays in
+        // it, and so does whatever follows up to the next separator.
+        ++tail;
+        if (at(tail) == 0 || (separators.Contains(at(tail)) && at(tail) != kDQ)) break;
+        continue;
+      }
       ++tail;
     }
-    if (!leadQuote && at(tail) == kDQ) ++tail;
     eos = at(tail) == 0;
     if (at(head) != 0) {
       String field(text.substr(head, tail - head));

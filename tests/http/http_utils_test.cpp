@@ -128,6 +128,9 @@ TEST(ExtractHeaderFields, SplitsQuotesAndDecodes) {
       {";", " ", String(u"a=1;b=2\0c=3", 11), false, false, {u"a=1", u"b=2"}},
       {",", " ", u"x=\"it's\", 'abc', q=a\"b", false, true, {u"x=it's", u"abc", u"q=ab"}},
       {",", " ", u"x='a\"b'", false, true, {u"x=a\"b"}},
+      // Text after an inner quoted part stays in its field.
+      {",", " ", u"a=\"x\"y, b", false, false, {u"a=\"x\"y", u"b"}},
+      {",", " ", u"a=\"x\"\"y,z\", b", false, true, {u"a=xy,z", u"b"}},
       {",", " ", u"  ", false, false, {}},
       {",", " ", u"", false, false, {}},
       // Characters above 255 are never separators or quotes, whatever their low byte.
