@@ -301,7 +301,7 @@ void ExtractFieldsOf(const TSysCharSet& Separators, const TSysCharSet& WhiteSpac
   std::size_t tail = 0;
   bool eos = false;
   while (!eos) {
-    while (white.Contains(at(tail))) ++tail;
+    while (at(tail) != 0 && white.Contains(at(tail))) ++tail;  // the end is never white space
     std::size_t head = tail;
     bool inQuote = false;
     bool leadQuote = false;

@@ -146,6 +146,14 @@ TEST(ExtractHeaderFields, SplitsQuotesAndDecodes) {
   }
 }
 
+TEST(ExtractHeaderFields, ANulInTheWhiteSpaceSetStopsAtTheEnd) {
+  TStringList list;
+  TSysCharSet white(" ");
+  white.Include(0);
+  ExtractHeaderFields(",", white, u"a, ", list, false);
+  EXPECT_EQ(Entries(list), std::vector<String>{u"a"});
+}
+
 TEST(ExtractHeaderFields, EightBitTextIsReadInTheAnsiCodePage) {
   TStringList list;
   ExtractHeaderFields(";", " ", std::string("n=caf\xE9; m=%C3%A9"), list, true);
