@@ -10,6 +10,8 @@ TObject* CreateWithOwner(TObject* AOwner) {
   return new Self(dynamic_cast<Owner*>(AOwner));
 }
 
+class TFiler;
+
 class TPersistent : public TObject {
   TV_DECLARE_CLASS(TPersistent)
  public:
@@ -17,6 +19,8 @@ class TPersistent : public TObject {
   // assignment error "Cannot assign a %s to a %s".
   virtual void Assign(const TPersistent* Source);
   virtual TPersistent* GetOwner() const { return nullptr; }
+  // Offers the properties stored outside the published list to a reader.
+  virtual void DefineProperties(TFiler*) {}
 
  protected:
   virtual void AssignTo(TPersistent* Dest) const;

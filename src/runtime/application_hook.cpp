@@ -1,0 +1,13 @@
+#include "runtime/application_hook.h"
+
+namespace tolvane {
+
+TNotifyEvent ApplicationHandleException;
+
+bool HandleApplicationException(TObject* Sender) {
+  if (!ApplicationHandleException) return false;
+  ApplicationHandleException(Sender);
+  return true;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,47 @@
+#pragma once
+// The process-wide side of reading stored definitions: finding components
+// that belong to no owner (other modules) by name, deciding whether a root's
+// name is unique, and the references to components of other modules that
+// wait until those modules exist.
+#include "runtime/component.h"
+
+namespace tolvane {
+
+// A finder takes a name and answers a component or null.
+using TFindGlobalComponent = TComponent* (*)(const String& Name);
+
+// Registering a finder twice keeps one entry.
+void RegisterFindGlobalComponentProc(TFindGlobalComponent Proc);
+void UnregisterFindGlobalComponentProc(TFindGlobalComponent Proc);
+// Asks the finders, the last registered first; the first answer wins.
+TComponent* FindGlobalComponent(const String& Name);
+
+// Decides whether a name is unique among the components without an owner.
+// The default asks the finders.
+using TIsUniqueGlobalComponentName = bool (*)(const String& Name);
+extern TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc;
+
+// The component a dotted path of names leads to from Root: the first name
+// among Root's components, then among the components the finders know; the
+// rest among the components of the one found. Null when a step finds nothing.
+TComponent* FindNestedComponent(TComponent* Root, std::u16string_view Path);
+
+// A stored reference from an object property to a component, by name.
+struct TPropFixup {
+  TPersistent* Instance;
+  const TPropInfo* Prop;
+  TComponent* Root;  // the root whose definition held it
+  String Name;
+};
+
+// Keeps a reference to a component of another module for later passes; the
+// root is marked as having such references.
+void AddGlobalFixup(TPropFixup Fixup);
+// Retries every waiting reference; those resolved are set and dropped.
+void GlobalFixupReferences();
+// Drops the waiting references that Root's definition made.
+void RemoveFixupReferences(TComponent* Root);
+// How many references wait (for tests and diagnostics).
+int GlobalFixupCount();
+
+}  // namespace tolvane

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include "runtime/application_hook.h"
+#include "runtime/component.h"
+#include "runtime/data_module.h"
+#include "runtime/exception.h"
+#include "runtime/published.h"
+#include "support/test_module.h"
+
+using namespace tolvane;
+using namespace tolvane::test;
+
+namespace {
+
+// Records what it hears.
+class TListener : public TComponent {
+  TV_DECLARE_CLASS(TListener)
+ public:
+  using TComponent::TComponent;
+  std::vector<std::pair<String, TOperation>> Heard;
+  // Freeing itself reports here, if set.
+  std::vector<String>* Freed = nullptr;
+  ~TListener() override {
+    if (Freed) Freed->push_back(Name());
+  }
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    TComponent::Notification(AComponent, Operation);
+    Heard.emplace_back(AComponent->Name(), Operation);
+  }
+};
+TV_DEFINE_CLASS(TListener, TComponent, CreateComponent<TListener>);
+
+TListener* NewListener(TComponent* Owner, const char16_t* Name, std::vector<String>* Freed = nullptr) {
+  auto* c = NewComponent<TListener>(Owner);
+  c->SetName(Name);
+  c->Freed = Freed;
+  return c;
+}
+
+}  // namespace
+
+TEST(PublishedTables, LookupSearchesAncestorsIgnoringCase) {
+  TClass part = TTestRegisteredPart::StaticClass();
+  struct Case {
+    const char16_t* Name;
+    TTypeKind Kind;
+  } cases[] = {
+      {u"partner", tkClass}, {u"BIG", tkInt64},    {u"Ratio", tkFloat}, {u"letter", tkWChar},
+      {u"methods", tkSet},   {u"Caption", tkLString}, {u"name", tkUString}, {u"TAG", tkInt64},
+  };
+  for (const auto& c : cases) {
+    const TPropInfo* p = part->FindProperty(c.Name);
+    ASSERT_TRUE(p) << AnsiOf(c.Name);
+    EXPECT_EQ(p->Kind, c.Kind) << AnsiOf(c.Name);
+  }
+  EXPECT_EQ(part->FindProperty(u"Partner")->ObjectClass, TComponent::StaticClass());
+  EXPECT_EQ(part->FindProperty(u"Nothing"), nullptr);
+  EXPECT_EQ(TComponent::StaticClass()->FindProperty(u"Partner"), nullptr);  // not upwards
+
+  TClass item = TTestActionItem::StaticClass();
+  const TPropInfo* enabled = item->FindProperty(u"enabled");
+  EXPECT_EQ(enabled->Kind, tkEnumeration);
+  EXPECT_EQ(enabled->EnumNames.size(), 2u);
+  EXPECT_TRUE(enabled->HasDefault);
+  EXPECT_EQ(enabled->Default, 1);
+  const TPropInfo* methodType = item->FindProperty(u"MethodType");
+  EXPECT_EQ(std::u16string_view(methodType->EnumNames[4]), u"tmHead");
+  EXPECT_EQ(item->FindProperty(u"OnAction")->EventType, &typeid(TTestActionEvent));
+
+  EXPECT_TRUE(TWebModule1::StaticClass()->FindMethod(u"webmodule1defaulthandleraction"));
+  EXPECT_FALSE(TWebModule1::StaticClass()->FindMethod(u"WebModule1Default"));
+  EXPECT_EQ(TWebModule1::StaticClass()->FindField(u"part1")->FieldClass, TTestPart::StaticClass());
+}
+
+TEST(PublishedTables, AccessorsReadAndWriteThroughTheTable) {
+  TComponentPtr<TTestPart> part(NewComponent<TTestPart>(nullptr));
+  TComponentPtr<TTestModule> module(NewComponent<TTestModule>(nullptr));
+  TClass cls = part->ClassType();
+  cls->FindProperty(u"Big")->SetOrdinal(part.get(), -9);
+  cls->FindProperty(u"Caption")->SetText(part.get(), u"\u00E9t\u00E9");
+  EXPECT_TRUE(cls->FindProperty(u"Partner")->SetObject(part.get(), module.get()));
+  EXPECT_EQ(part->Big(), -9);
+  EXPECT_EQ(part->Caption(), "\xE9t\xE9");
+  EXPECT_EQ(cls->FindProperty(u"Partner")->GetObject(part.get()), module.get());
+  // A read-only property has no setter.
+  EXPECT_EQ(TTestModule::StaticClass()->FindProperty(u"Options")->SetObject, nullptr);
+
+  // Binding a published method to an event checks its signature.
+  auto* item = static_cast<TTestActionItem*>(module->Actions()->Add());
+  const TPropInfo* onAction = item->ClassType()->FindProperty(u"OnAction");
+  const TMethodInfo* handler = module->ClassType()->FindMethod(u"WebModule1DefaultHandlerAction");
+  const TMethodInfo* notify = module->ClassType()->FindMethod(u"ModuleCreated");
+  EXPECT_FALSE(onAction->SetMethod(item, module.get(), notify));
+  EXPECT_FALSE(item->OnAction());
+  EXPECT_TRUE(onAction->SetMethod(item, module.get(), handler));
+  EXPECT_EQ(item->OnAction(), (TTestActionEvent::Of<&TTestModule::WebModule1DefaultHandlerAction>(module.get())));
+  EXPECT_TRUE(onAction->SetMethod(item, module.get(), nullptr));
+  EXPECT_FALSE(item->OnAction());
+}
+
+TEST(Component, OwnerKeepsOrderFindsByNameAndFreesWhatItOwns) {
+  std::vector<String> freed;
+  TComponentPtr<TListener> owner(NewListener(nullptr, u"Owner", &freed));
+  NewListener(owner.get(), u"A", &freed);
+  auto* b = NewListener(owner.get(), u"B", &freed);
+  NewListener(b, u"Grandchild", &freed);
+  NewListener(owner.get(), u"C", &freed);
+  ASSERT_EQ(owner->ComponentCount(), 3);
+  EXPECT_EQ(owner->Components(1), b);
+  EXPECT_EQ(b->ComponentIndex(), 1);
+  EXPECT_EQ(owner->FindComponent(u"b"), b);
+  EXPECT_EQ(owner->FindComponent(u"Grandchild"), nullptr);  // not its own
+  EXPECT_THROW(owner->Components(3), EListError);
+
+  owner->SetChildOrder(b, 0);
+  EXPECT_EQ(owner->Components(0), b);
+  owner.reset();
+  // Each component's own destructor runs before it frees what it owns, last first.
+  EXPECT_EQ(freed, (std::vector<String>{u"Owner", u"C", u"A", u"B", u"Grandchild"}));
+}
+
+TEST(Component, OwnerHearsInsertionOnceBuiltAndRemoval) {
+  TComponentPtr<TListener> owner(NewListener(nullptr, u"Owner"));
+  auto* a = NewListener(owner.get(), u"A");
+  TComponentPtr<TListener> loose(NewListener(nullptr, u"Loose"));
+  owner->InsertComponent(loose.get());
+  EXPECT_EQ(loose->Owner(), owner.get());
+  owner->RemoveComponent(loose.get());
+  EXPECT_EQ(loose->Owner(), nullptr);
+  a->Free();
+  using H = std::vector<std::pair<String, TOperation>>;
+  // Built components are announced once their construction is complete (the
+  // name is set after NewComponent, so the announcement has none).
+  EXPECT_EQ(owner->Heard, (H{{u"", opInsert}, {u"Loose", opInsert}, {u"Loose", opRemove}, {u"A", opRemove}}));
+  EXPECT_EQ(owner->ComponentCount(), 0);
+}
+
+TEST(Component, NamesFollowTheIdentifierRulesAndAreUniquePerOwner) {
+  TComponentPtr<TComponent> owner(NewComponent<TComponent>(nullptr));
+  auto* a = NewComponent<TComponent>(owner.get());
+  auto* b = NewComponent<TComponent>(owner.get());
+  a->SetName(u"First");
+  struct Case {
+    const char16_t* Name;
+    const char16_t* Error;  // null: accepted
+  } cases[] = {
+      {u"_x9", nullptr},
+      {u"", nullptr},
+      {u"Second", nullptr},
+      {u"9lives", u"''9lives'' is not a valid component name"},
+      {u"has space", u"''has space'' is not a valid component name"},
+      {u"caf\u00E9", u"''caf\u00E9'' is not a valid component name"},
+      {u"FIRST", u"A component named FIRST already exists"},
+  };
+  for (const auto& c : cases) {
+    try {
+      b->SetName(c.Name);
+      EXPECT_EQ(c.Error, nullptr) << AnsiOf(c.Name);
+      EXPECT_EQ(b->Name(), c.Name);
+    } catch (const EComponentError& e) {
+      ASSERT_NE(c.Error, nullptr) << AnsiOf(c.Name);
+      EXPECT_EQ(e.Message(), c.Error);
+    }
+  }
+  a->SetName(u"FIRST");  // its own name in other letters
+  EXPECT_EQ(a->Name(), u"FIRST");
+  // Joining an owner that has the name already is refused too.
+  TComponentPtr<TComponent> clash(NewComponent<TComponent>(nullptr));
+  clash->SetName(u"first");
+  EXPECT_THROW(owner->InsertComponent(clash.get()), EComponentError);
+  EXPECT_EQ(clash->Owner(), nullptr);
+}
+
+TEST(Component, FreeNotificationsWorkWhicheverGoesFirst) {
+  for (bool watchedFirst : {true, false}) {
+    auto* watcher = NewListener(nullptr, u"Watcher");
+    auto* watched = NewListener(nullptr, u"Watched");
+    watched->FreeNotification(watcher);
+    watched->FreeNotification(watcher);  // once is enough
+    if (watchedFirst) {
+      watched->Free();
+      ASSERT_EQ(watcher->Heard.size(), 1u);
+      EXPECT_EQ(watcher->Heard[0], std::make_pair(String(u"Watched"), opRemove));
+      watcher->Free();
+    } else {
+      // The watched one must not call a freed watcher later (AddressSanitizer).
+      watcher->Free();
+      EXPECT_TRUE(watched->Heard.size() <= 1u);
+      watched->Free();
+    }
+  }
+}
+
+TEST(Component, PublishedFieldsFollowTheOwnedComponentOfTheirName) {
+  TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+  auto* part = NewComponent<TTestPart>(m.get());
+  EXPECT_EQ(m->Part1, nullptr);
+  part->SetName(u"part1");
+  EXPECT_EQ(m->Part1, part);
+  part->SetName(u"Other");
+  EXPECT_EQ(m->Part1, nullptr);
+  part->SetName(u"Part1");
+  part->Free();
+  EXPECT_EQ(m->Part1, nullptr);
+}
+
+namespace {
+
+// Logs the order in which a data module's events and destructors run.
+class TLoggedModule : public TDataModule {
+  TV_DECLARE_CLASS(TLoggedModule)
+ public:
+  static inline std::vector<String>* Log = nullptr;
+  static inline bool OldOrder = false;
+  static inline bool Raise = false;
+  explicit TLoggedModule(TComponent* AOwner) : TDataModule(AOwner) {
+    SetOldCreateOrder(OldOrder);
+    SetOnCreate(TNotifyEvent::Of<&TLoggedModule::Created>(this));
+    SetOnDestroy(TNotifyEvent::Of<&TLoggedModule::Destroyed>(this));
+    auto* child = NewComponent<TComponent>(this);
+    child->SetName(u"Child");
+    Log->push_back(u"constructed");
+  }
+  ~TLoggedModule() override { Log->push_back(u"derived destructor"); }
+  void Created(TObject* Sender) {
+    Log->push_back(Sender == this ? u"OnCreate" : u"OnCreate?");
+    if (Raise) throw EConvertError(u"create failed");
+  }
+  void Destroyed(TObject*) {
+    Log->push_back(GlobalNameSpace().WrittenByMe() ? u"OnDestroy locked" : u"OnDestroy");
+    Log->push_back(FindComponent(u"Child") ? u"child present" : u"child gone");
+    if (Raise) throw EConvertError(u"destroy failed");
+  }
+  void RunOldCreate() { DoCreate(); }
+};
+TV_DEFINE_CLASS(TLoggedModule, TDataModule, CreateComponent<TLoggedModule>);
+
+struct THook : TObject {
+  std::vector<String>* Log;
+  void Handle(TObject* Sender) {
+    Log->push_back(Sender ? u"hook " + Sender->ClassName() : u"hook");
+  }
+};
+
+}  // namespace
+
+TEST(DataModule, CreateOrderDecidesWhenTheEventsRun) {
+  std::vector<String> log;
+  TLoggedModule::Log = &log;
+  TLoggedModule::Raise = false;
+
+  TLoggedModule::OldOrder = false;
+  NewComponent<TLoggedModule>(nullptr)->Free();
+  EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"OnDestroy locked", u"child present",
+                                      u"derived destructor"}));
+
+  // Old order: the reading constructor runs OnCreate itself; OnDestroy runs
+  // during the destructor, once the derived part is gone.
+  log.clear();
+  TLoggedModule::OldOrder = true;
+  auto* m = NewComponent<TLoggedModule>(nullptr);
+  m->RunOldCreate();
+  m->Free();
+  EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"derived destructor", u"OnDestroy locked",
+                                      u"child present"}));
+}
+
+TEST(DataModule, EventExceptionsGoToTheHook) {
+  std::vector<String> log;
+  TLoggedModule::Log = &log;
+  TLoggedModule::OldOrder = false;
+  TLoggedModule::Raise = true;
+  // Without a hook a failing OnCreate fails the construction; the module is freed.
+  EXPECT_THROW(NewComponent<TLoggedModule>(nullptr), EConvertError);
+  EXPECT_EQ(log.back(), u"derived destructor");
+
+  THook hook;
+  hook.Log = &log;
+  ApplicationHandleException = TNotifyEvent::Of<&THook::Handle>(&hook);
+  log.clear();
+  auto* m = NewComponent<TLoggedModule>(nullptr);
+  m->Free();  // the failing OnDestroy is handed over and dropped
+  ApplicationHandleException = {};
+  TLoggedModule::Raise = false;
+  EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"hook TLoggedModule", u"OnDestroy locked",
+                                      u"child present", u"hook TLoggedModule", u"derived destructor"}));
+}

@@ -1,0 +1,67 @@
+#include "support/test_module.h"
+
+#include "platform/rw_lock.h"
+#include "streaming/component_res.h"
+#include "streaming/reader.h"
+
+namespace tolvane::test {
+
+namespace {
+
+const TPropInfo ActionItemProps[] = {
+    WithDefault(TV_PROPERTY(TTestActionItem, Default), 0),
+    WithDefault(TV_PROPERTY(TTestActionItem, Enabled), 1),
+    WithDefault(TV_PROPERTY(TTestActionItem, MethodType), tmAny),
+    TV_PROPERTY(TTestActionItem, Name),
+    TV_PROPERTY(TTestActionItem, PathInfo),
+    TV_PROPERTY(TTestActionItem, OnAction),
+};
+
+const TPropInfo PartProps[] = {
+    TV_PROPERTY(TTestPart, Partner), TV_PROPERTY(TTestPart, Big),     TV_PROPERTY(TTestPart, Ratio),
+    TV_PROPERTY(TTestPart, Letter),  TV_PROPERTY(TTestPart, Methods), TV_PROPERTY(TTestPart, Caption),
+};
+
+const TPropInfo OptionsProps[] = {TV_PROPERTY(TTestOptions, Level)};
+const TPropInfo ModuleProps[] = {TV_PROPERTY(TTestModule, Actions), TV_PROPERTY_READONLY(TTestModule, Options)};
+const TMethodInfo ModuleMethods[] = {
+    TV_METHOD(TTestModule, WebModule1DefaultHandlerAction),
+    TV_METHOD(TTestModule, ModuleCreated),
+};
+const TFieldInfo ModuleFields[] = {TV_FIELD(TTestModule, Part1)};
+
+}  // namespace
+
+TV_DEFINE_CLASS(TTestActionItem, TCollectionItem, CreateItem<TTestActionItem>, ActionItemProps);
+TV_DEFINE_CLASS(TTestActions, TCollection);
+TV_DEFINE_CLASS(TTestPart, TComponent, CreateComponent<TTestPart>, PartProps);
+TV_DEFINE_CLASS(TTestRegisteredPart, TTestPart, CreateComponent<TTestRegisteredPart>);
+TV_DEFINE_CLASS(TTestOptions, TPersistent, nullptr, OptionsProps);
+TV_DEFINE_CLASS(TTestModule, TDataModule, CreateComponent<TTestModule>, ModuleProps, ModuleMethods, ModuleFields);
+TV_DEFINE_CLASS(TWebModule1, TTestModule, CreateComponent<TWebModule1>);
+
+TTestModule::TTestModule(TComponent* AOwner)
+    : TDataModule(AOwner), FActions(std::make_unique<TTestActions>(this)) {}
+
+void TTestModule::WebModule1DefaultHandlerAction(TObject* Sender, String& Content, bool& Handled) {
+  LastSender = Sender;
+  Content = u"<html><heading/><body>Vantro Version Worked OK</body></html>";
+  Handled = true;
+}
+
+void TTestModule::ModuleCreated(TObject* Sender) { LastSender = Sender; }
+
+TComponentPtr<TTestModule> TTestModule::Load(std::span<const std::uint8_t> Definition) {
+  TComponentPtr<TTestModule> module(NewComponent<TTestModule>(nullptr));
+  platform::TWriteLock nameSpace(GlobalNameSpace());
+  TLoadingScope scope;
+  ReadComponentData(Definition, module.get());
+  scope.NotifyLoaded();
+  return module;
+}
+
+TWebModule1::TWebModule1(TComponent* AOwner) : TTestModule(AOwner) {
+  InitInheritedComponent(this, TTestModule::StaticClass());
+}
+
+}  // namespace tolvane::test
