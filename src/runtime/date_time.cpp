@@ -18,6 +18,10 @@ std::atomic<int> PinnedYear{0};
 // Splits a date into whole days since 1 January 0001 (day 1) and milliseconds
 // into the day; the fraction of a negative date counts forward from midnight.
 void ToTimeStamp(TDateTime DateTime, std::int64_t& Days, std::int64_t& MSecs) {
+  if (!(std::fabs(DateTime) < 1e12)) {  // NaN, infinite or far beyond any calendar year: no date
+    Days = MSecs = 0;
+    return;
+  }
   double whole = std::trunc(DateTime);
   MSecs = std::llround(std::fabs(DateTime - whole) * double(kMSecsPerDay));
   Days = kDateDelta + std::int64_t(whole);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "runtime/collection.h"
 #include "runtime/date_time.h"
 #include "runtime/exception.h"
@@ -46,6 +48,11 @@ TEST(DateTime, EncodesAndDecodesAcrossTheRange) {
   EXPECT_EQ(std::tie(h, n, s, ms), std::make_tuple(8, 49, 37, 0));
   DecodeTime(-1.25, h, n, s, ms);  // the fraction of a date before 1899 still counts from midnight
   EXPECT_EQ(h, 6);
+  for (double far : {1e300, -1e300, std::nan(""), HUGE_VAL}) {
+    int y = 1, m = 1, d = 1;
+    DecodeDate(far, y, m, d);
+    EXPECT_EQ(std::tie(y, m, d), std::make_tuple(0, 0, 0));
+  }
 }
 
 TEST(DateTime, InvalidArgumentsRaiseTheExactErrors) {
