@@ -117,7 +117,11 @@ class TTestModule : public TDataModule {
   explicit TTestModule(TComponent* AOwner);
 
   TTestActions* Actions() const { return FActions.get(); }
-  void SetActions(TTestActions* Value) { FActions->Assign(Value); }
+  // A stored reference to no collection empties it (assigning none would raise).
+  void SetActions(TTestActions* Value) {
+    if (Value) FActions->Assign(Value);
+    else FActions->Clear();
+  }
   // Read-only: reached only through dotted paths.
   TTestOptions* Options() const { return FOptions.get(); }
 
