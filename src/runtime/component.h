@@ -46,7 +46,9 @@ class TComponent : public TPersistent {
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
 
-  // Runs BeforeDestruction, then deletes the component.
+  // Runs BeforeDestruction; tells those that asked for a free notification,
+  // frees the owned components and leaves the owner while the component is
+  // still whole (its class still answers type tests); then deletes it.
   void Free();
   // Called once the most derived constructor is done: tells the owner.
   virtual void AfterConstruction();
@@ -106,6 +108,8 @@ class TComponent : public TPersistent {
   // component this one asked for a free notification is going.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   void SetComponentStateItem(TComponentStateItem Item, bool Value);
+  // The links Free releases; the destructor releases what is left.
+  void ReleaseLinks();
 
  private:
   friend class TReader;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "platform/resource.h"
 #include "runtime/exception.h"
@@ -422,4 +424,20 @@ TEST(Reader, NestingBeyondTheLimitIsRejected) {
   w.Prop("Colour");
   for (int i = 0; i < 100000; ++i) w.List();
   EXPECT_TRUE(ReadError(w.Bytes).ends_with(u"Invalid stream format"));
+}
+
+TEST(Reader, ModulesAreBuiltOnSeveralThreadsAtOnce) {
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        TComponentPtr<TWebModule1> m(NewComponent<TWebModule1>(nullptr));
+        if (m->Actions()->Count() == 1 && m->LoadedCalls == 1 && m->Actions()->Items(0)->OnAction().Data() == m.get())
+          ++good;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good, 400);
+  EXPECT_FALSE(GlobalNameSpace().WrittenByMe());
 }
