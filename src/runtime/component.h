@@ -175,8 +175,8 @@ void RegisterClass(TClass AClass);
 void UnRegisterClass(TClass AClass);
 TClass GetClass(std::u16string_view ClassName);
 
-// Set by the definition reader while a component has references waiting in
-// the process-wide pending list; a component going away drops them.
+// Installed by the definition reader: a root whose stored references wait in
+// the process-wide list (csFixups) drops them when it goes.
 extern void (*RemoveFixupReferencesProc)(TComponent* Root);
 
 }  // namespace tolvane

@@ -675,7 +675,8 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
     String name = ReadStr();
     if (!name.empty()) {
       String unique = name;
-      for (int i = 1; !IsUniqueGlobalComponentNameProc(unique); ++i) unique = Format(u"%s_%d", {name, i});
+      auto isUnique = IsUniqueGlobalComponentNameProc.load();
+      for (int i = 1; !isUnique(unique); ++i) unique = Format(u"%s_%d", {name, i});
       name = unique;
     }
     Root->SetName(name);
@@ -689,7 +690,10 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
       for (std::size_t i = 0; i < FOwnLoaded.size(); ++i) FOwnLoaded[i]->Loaded();
       FOwnLoaded.clear();
     }
-    for (;;) {
+    // A handled failure earns one more pass, not an endless loop: a handler
+    // that declares every failure handled must not hang the thread. After
+    // that the references simply stay waiting.
+    for (int pass = 0; pass < 2; ++pass) {
       try {
         GlobalFixupReferences();
         break;

@@ -390,7 +390,7 @@ TEST(Reader, ReferencesToOtherModulesWaitUntilThoseExist) {
 }
 
 TEST(Reader, RootNamesAreMadeUniqueThroughTheHook) {
-  auto saved = IsUniqueGlobalComponentNameProc;
+  auto saved = IsUniqueGlobalComponentNameProc.load();
   IsUniqueGlobalComponentNameProc = [](const String& Name) {
     return Name != u"WebModule1" && Name != u"WebModule1_1";
   };
@@ -398,7 +398,7 @@ TEST(Reader, RootNamesAreMadeUniqueThroughTheHook) {
   IsUniqueGlobalComponentNameProc = saved;
   EXPECT_EQ(m->Name(), u"WebModule1_2");
   // The default hook asks the finders: with none, every name is unique.
-  EXPECT_TRUE(IsUniqueGlobalComponentNameProc(u"WebModule1"));
+  EXPECT_TRUE(IsUniqueGlobalComponentNameProc.load()(u"WebModule1"));
 }
 
 TEST(Reader, AnErrorHandlerCanLetReadingGoOn) {
@@ -440,4 +440,46 @@ TEST(Reader, ModulesAreBuiltOnSeveralThreadsAtOnce) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(good, 400);
   EXPECT_FALSE(GlobalNameSpace().WrittenByMe());
+}
+
+TEST(Reader, AFailingFixupPassIsRetriedOnceWhenHandled) {
+  // A module whose reference to another module waits in the process-wide list.
+  auto w = ModuleHead();
+  w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End();
+  auto waiting = TTestModule::Load(w.Bytes);
+  ASSERT_EQ(GlobalFixupCount(), 1);
+
+  auto savedUnique = IsUniqueGlobalComponentNameProc.load();
+  IsUniqueGlobalComponentNameProc = [](const String&) { return true; };
+  auto failing = [](const String&) -> TComponent* { throw EComponentError(u"finder failed"); };
+  RegisterFindGlobalComponentProc(failing);
+  struct THandler : TObject {
+    int Calls = 0;
+    bool Handle = true;
+    void OnError(TReader*, const String& Message, bool& Handled) {
+      EXPECT_EQ(Message, u"finder failed");
+      ++Calls;
+      Handled = Handle;
+    }
+  } handler;
+  TBytes def = WebModule1Definition();
+  for (bool handle : {true, false}) {
+    handler.Calls = 0;
+    handler.Handle = handle;
+    TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+    TReader reader(def);
+    reader.OnError = TReaderError::Of<&THandler::OnError>(&handler);
+    if (handle) {
+      reader.ReadRootComponent(m.get());  // finishes: two passes, then the reference keeps waiting
+      EXPECT_EQ(handler.Calls, 2);
+    } else {
+      EXPECT_THROW(reader.ReadRootComponent(m.get()), EComponentError);
+      EXPECT_EQ(handler.Calls, 1);
+    }
+  }
+  UnregisterFindGlobalComponentProc(failing);
+  IsUniqueGlobalComponentNameProc = savedUnique;
+  EXPECT_EQ(GlobalFixupCount(), 1);
+  waiting.reset();
+  EXPECT_EQ(GlobalFixupCount(), 0);
 }

@@ -50,12 +50,8 @@ class TTestActionItem : public TCollectionItem {
 class TTestActions : public TCollection {
   TV_DECLARE_CLASS(TTestActions)
  public:
-  explicit TTestActions(TPersistent* Owner) : TCollection(TTestActionItem::StaticClass()), FOwner(Owner) {}
-  TPersistent* GetOwner() const override { return FOwner; }
+  explicit TTestActions(TPersistent* Owner) : TCollection(TTestActionItem::StaticClass(), Owner) {}
   TTestActionItem* Items(int Index) const { return static_cast<TTestActionItem*>(GetItem(Index)); }
-
- private:
-  TPersistent* FOwner;
 };
 
 // A component with a reference to another one and a few value kinds.
