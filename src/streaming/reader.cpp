@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "runtime/exception.h"
 #include "runtime/format.h"
@@ -69,7 +70,7 @@ std::vector<TComponent*>* TLoadingScope::Current() { return LoadingScope; }
 
 // Reader
 
-TReader::TReader(std::span<const std::uint8_t> Data) : FData(Data.data()), FSize(Data.size()) {}
+TReader::TReader(std::span<const std::uint8_t> Data) : FData(Data.data()), FSize(Data.size()), FLoaded(&FOwnLoaded) {}
 
 TReader::~TReader() = default;
 
@@ -602,8 +603,10 @@ TComponent* TReader::ReadComponent() {
     TClass cls = FindComponentClass(className);
     if (!cls || !cls->InheritsFrom(TComponent::StaticClass()) || !cls->Create)
       throw EClassNotFound(u"Class %s not found", {className});
-    child = dynamic_cast<TComponent*>(cls->Create(FOwner));
+    std::unique_ptr<TObject> made(cls->Create(FOwner));
+    child = dynamic_cast<TComponent*>(made.get());
     if (!child) throw EClassNotFound(u"Class %s not found", {className});
+    made.release();
   }
   try {
     child->SetComponentStateItem(csLoading, true);

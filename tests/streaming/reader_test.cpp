@@ -483,3 +483,63 @@ TEST(Reader, AFailingFixupPassIsRetriedOnceWhenHandled) {
   waiting.reset();
   EXPECT_EQ(GlobalFixupCount(), 0);
 }
+
+TEST(Reader, EveryTagIsSkippedByItsExactLength) {
+  using W = TDefinitionWriter;
+  std::function<void(W&)> values[] = {
+      [](W& w) { w.Byte(vaNull); },
+      [](W& w) { w.List().Int8(1).String("x").List().True().End().End(); },
+      [](W& w) { w.Int8(-1); },
+      [](W& w) { w.Int16(-1); },
+      [](W& w) { w.Int32(-1); },
+      [](W& w) { w.Byte(vaExtended).LE(std::uint64_t(1)).LE(std::uint16_t(2)); },
+      [](W& w) { w.String("abc"); },
+      [](W& w) { w.Ident("abc"); },
+      [](W& w) { w.False(); },
+      [](W& w) { w.True(); },
+      [](W& w) { w.Binary(std::string("\0\0\0", 3)); },
+      [](W& w) { w.Set({"a", "bb"}); },
+      [](W& w) { w.LString("abcd"); },
+      [](W& w) { w.Nil(); },
+      [](W& w) { w.Collection().Int8(3).List().Prop("P").Int8(1).End().List().End().End(); },
+      [](W& w) { w.Byte(vaSingle).LE(std::uint32_t(0)); },
+      [](W& w) { w.Byte(vaCurrency).LE(std::uint64_t(0)); },
+      [](W& w) { w.Byte(vaDate).LE(std::uint64_t(0)); },
+      [](W& w) { w.WString(u"ab\u00E9"); },
+      [](W& w) { w.Int64(-1); },
+      [](W& w) { w.UTF8String("\xC3\xA9"); },
+      [](W& w) { w.Double(1.0); },
+  };
+  struct THandler : TObject {
+    int Errors = 0;
+    void OnError(TReader*, const String&, bool& Handled) {
+      ++Errors;
+      Handled = true;
+    }
+  };
+  for (std::size_t tag = 0; tag < std::size(values); ++tag) {
+    auto w = ModuleHead();
+    w.Prop("Unknown");
+    values[tag](w);
+    w.Prop("Tag").Int8(5).End().End();
+    TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+    THandler handler;
+    TReader reader(w.Bytes);
+    reader.OnError = TReaderError::Of<&THandler::OnError>(&handler);
+    reader.ReadRootComponent(m.get());
+    EXPECT_EQ(handler.Errors, 1) << tag;
+    EXPECT_EQ(m->Tag(), 5) << tag;
+    EXPECT_EQ(reader.Position(), w.Bytes.size()) << tag;
+  }
+}
+
+TEST(Reader, DefinedBinaryPropertiesReadTheirBytesInPlace) {
+  auto w = ModuleHead();
+  w.End().Component("TTestPart", "Part1").Prop("blob").Binary(std::string("a\0b", 3)).End().End().End();
+  auto m = TTestModule::Load(w.Bytes);
+  EXPECT_EQ(m->Part1->Blob(), std::string("a\0b", 3));
+  // Anything but bytes is refused.
+  auto bad = ModuleHead();
+  bad.End().Component("TTestPart", "Part1").Prop("Blob").String("ab").End().End().End();
+  EXPECT_EQ(ReadError(bad.Bytes), u"EReadError: Error reading Part1.Blob: Invalid property value");
+}

@@ -73,6 +73,9 @@ class TTestPart : public TComponent {
   void SetMethods(TSet<TTestMethodType> Value) { FMethods = Value; }
   const AnsiString& Caption() const { return FCaption; }
   void SetCaption(const AnsiString& Value) { FCaption = Value; }
+  // A defined binary property, "Blob".
+  const std::string& Blob() const { return FBlob; }
+  void DefineProperties(TFiler* Filer) override;
   int LoadedCalls() const { return FLoadedCalls; }
   void Loaded() override {
     TComponent::Loaded();
@@ -86,6 +89,7 @@ class TTestPart : public TComponent {
   char16_t FLetter = 0;
   TSet<TTestMethodType> FMethods;
   AnsiString FCaption;
+  std::string FBlob;
   int FLoadedCalls = 0;
 };
 
