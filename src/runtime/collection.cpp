@@ -44,7 +44,7 @@ void TCollectionItem::Changed(bool AllItems) {
   if (FCollection && FCollection->FUpdateCount == 0) FCollection->Update(AllItems ? nullptr : this);
 }
 
-TCollection::TCollection(TClass ItemClass) : FItemClass(ItemClass) {}
+TCollection::TCollection(TClass ItemClass, TPersistent* Owner) : FItemClass(ItemClass), FOwner(Owner) {}
 
 TCollection::~TCollection() {
   FUpdateCount = 1;  // no change reports while the items go

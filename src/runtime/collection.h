@@ -43,7 +43,8 @@ TObject* CreateItem(TObject* Collection);
 class TCollection : public TPersistent {
   TV_DECLARE_CLASS(TCollection)
  public:
-  explicit TCollection(TClass ItemClass);
+  // Owner: the object the collection belongs to (what GetOwner answers).
+  explicit TCollection(TClass ItemClass, TPersistent* Owner = nullptr);
   ~TCollection() override;
 
   TClass ItemClass() const { return FItemClass; }
@@ -61,6 +62,7 @@ class TCollection : public TPersistent {
   int UpdateCount() const { return FUpdateCount; }
 
   void Assign(const TPersistent* Source) override;
+  TPersistent* GetOwner() const override { return FOwner; }
 
  protected:
   // The change hook: Item is the changed item, or null for the whole collection.
@@ -75,6 +77,7 @@ class TCollection : public TPersistent {
   void RemoveItem(TCollectionItem* Item);
 
   TClass FItemClass;
+  TPersistent* FOwner;
   std::vector<TCollectionItem*> FItems;
   int FUpdateCount = 0;
   int FNextID = 0;

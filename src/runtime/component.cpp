@@ -37,6 +37,11 @@ TComponent::TComponent(TComponent* AOwner) {
 
 TComponent::~TComponent() {
   FComponentState.Include(csDestroying);
+  ReleaseLinks();
+  if (FComponentState.Contains(csFixups) && RemoveFixupReferencesProc) RemoveFixupReferencesProc(this);
+}
+
+void TComponent::ReleaseLinks() {
   // Whoever asked hears of the end first, while the owned components still exist.
   while (!FFreeNotifies.empty()) {
     TComponent* other = FFreeNotifies.back();
@@ -46,7 +51,6 @@ TComponent::~TComponent() {
   }
   DestroyComponents();
   if (FOwner) FOwner->RemoveComponent(this);
-  if (FComponentState.Contains(csFixups) && RemoveFixupReferencesProc) RemoveFixupReferencesProc(this);
 }
 
 void TComponent::Free() {
@@ -54,6 +58,8 @@ void TComponent::Free() {
     FComponentState.Include(csDestroying);
     BeforeDestruction();
   }
+  // While this object is still whole, so that type tests on it still answer.
+  ReleaseLinks();
   delete this;
 }
 

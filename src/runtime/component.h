@@ -46,7 +46,9 @@ class TComponent : public TPersistent {
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
 
-  // Runs BeforeDestruction, then deletes the component.
+  // Runs BeforeDestruction; tells those that asked for a free notification,
+  // frees the owned components and leaves the owner while the component is
+  // still whole (its class still answers type tests); then deletes it.
   void Free();
   // Called once the most derived constructor is done: tells the owner.
   virtual void AfterConstruction();
@@ -106,6 +108,8 @@ class TComponent : public TPersistent {
   // component this one asked for a free notification is going.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   void SetComponentStateItem(TComponentStateItem Item, bool Value);
+  // The links Free releases; the destructor releases what is left.
+  void ReleaseLinks();
 
  private:
   friend class TReader;
@@ -171,8 +175,8 @@ void RegisterClass(TClass AClass);
 void UnRegisterClass(TClass AClass);
 TClass GetClass(std::u16string_view ClassName);
 
-// Set by the definition reader while a component has references waiting in
-// the process-wide pending list; a component going away drops them.
+// Installed by the definition reader: a root whose stored references wait in
+// the process-wide list (csFixups) drops them when it goes.
 extern void (*RemoveFixupReferencesProc)(TComponent* Root);
 
 }  // namespace tolvane

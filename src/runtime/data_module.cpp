@@ -20,13 +20,13 @@ TV_DEFINE_CLASS(TDataModule, TComponent, CreateComponent<TDataModule>, DataModul
 TDataModule::TDataModule(TComponent* AOwner) : TComponent(AOwner) {}
 
 TDataModule::~TDataModule() {
-  // Destruction holds the name-space lock from BeforeDestruction on; a module
-  // deleted without Free takes it here.
+  // Free took the lock in BeforeDestruction; a module deleted without Free
+  // (a constructor that failed) takes it here, and its components go now.
   if (!FNameSpaceHeld) {
     GlobalNameSpace().BeginWrite();
     FNameSpaceHeld = true;
   }
-  DestroyDataModule();
+  ReleaseLinks();
   FNameSpaceHeld = false;
   GlobalNameSpace().EndWrite();
 }
@@ -40,14 +40,7 @@ void TDataModule::BeforeDestruction() {
   GlobalNameSpace().BeginWrite();
   FNameSpaceHeld = true;
   TComponent::BeforeDestruction();
-  if (!FOldCreateOrder) DoDestroy();
-}
-
-void TDataModule::DestroyDataModule() {
-  if (FDestroyed) return;
-  FDestroyed = true;
-  if (FOldCreateOrder) DoDestroy();
-  DestroyComponents();
+  DoDestroy();
 }
 
 void TDataModule::DoCreate() {

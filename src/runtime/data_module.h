@@ -1,14 +1,15 @@
 #pragma once
 // Data modules: components that hold other components and have creation and
-// destruction events. OldCreateOrder decides when the events run:
-//  - false: OnCreate once construction is complete (AfterConstruction), and
-//    OnDestroy at the start of destruction (BeforeDestruction);
-//  - true: OnCreate inside the constructor of the class that reads the stored
-//    definition (it calls DoCreate), and OnDestroy during destruction
-//    (DestroyDataModule).
+// destruction events. OldCreateOrder decides when OnCreate runs: false, once
+// construction is complete (AfterConstruction); true, inside the constructor
+// of the class that reads the stored definition (it calls DoCreate). OnDestroy
+// runs at the start of destruction (Free), under either order, while the
+// module and its components are still whole: a handler is a method of the
+// module and must not run on a partly destroyed object.
 // An exception from OnCreate goes to the process-wide exception hook with the
 // module as sender (and propagates when none is installed); one from
 // OnDestroy goes to the hook and is dropped.
+// Destruction holds the name-space lock for writing throughout.
 #include "runtime/component.h"
 #include "runtime/method_event.h"
 
@@ -42,10 +43,6 @@ class TDataModule : public TComponent {
  protected:
   void DoCreate();
   void DoDestroy();
-  // Runs OnDestroy under the old order and frees the owned components, once.
-  // A derived destructor that its components' removal must still find whole
-  // calls it first.
-  void DestroyDataModule();
 
  private:
   bool FOldCreateOrder = false;
@@ -55,7 +52,6 @@ class TDataModule : public TComponent {
   int FDesignWidth = 0;
   int FDesignOffsetX = 0;
   int FDesignOffsetY = 0;
-  bool FDestroyed = false;
   bool FNameSpaceHeld = false;
 };
 

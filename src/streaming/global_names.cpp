@@ -24,9 +24,13 @@ bool DefaultIsUniqueGlobalComponentName(const String& Name) { return FindGlobalC
 
 void DropFixupsOf(TComponent* Root) { RemoveFixupReferences(Root); }
 
+// Components with waiting references drop them when they go; installed once,
+// before any reference can wait.
+const bool FixupHookInstalled = (RemoveFixupReferencesProc = DropFixupsOf, true);
+
 }  // namespace
 
-TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc = DefaultIsUniqueGlobalComponentName;
+std::atomic<TIsUniqueGlobalComponentName> IsUniqueGlobalComponentNameProc{DefaultIsUniqueGlobalComponentName};
 
 void RegisterFindGlobalComponentProc(TFindGlobalComponent Proc) {
   std::lock_guard lock(FindersLock);
@@ -69,7 +73,7 @@ TComponent* FindNestedComponent(TComponent* Root, std::u16string_view Path) {
 }
 
 void AddGlobalFixup(TPropFixup Fixup) {
-  RemoveFixupReferencesProc = DropFixupsOf;
+  (void)FixupHookInstalled;
   Fixup.Root->SetFixupsPending(true);
   std::lock_guard lock(FixupsLock);
   GlobalFixups().push_back(std::move(Fixup));

@@ -3,6 +3,8 @@
 // that belong to no owner (other modules) by name, deciding whether a root's
 // name is unique, and the references to components of other modules that
 // wait until those modules exist.
+#include <atomic>
+
 #include "runtime/component.h"
 
 namespace tolvane {
@@ -18,8 +20,10 @@ TComponent* FindGlobalComponent(const String& Name);
 
 // Decides whether a name is unique among the components without an owner.
 // The default asks the finders.
+// Written by whichever thread sets it up, read by every thread that reads a
+// definition: hence atomic.
 using TIsUniqueGlobalComponentName = bool (*)(const String& Name);
-extern TIsUniqueGlobalComponentName IsUniqueGlobalComponentNameProc;
+extern std::atomic<TIsUniqueGlobalComponentName> IsUniqueGlobalComponentNameProc;
 
 // The component a dotted path of names leads to from Root: the first name
 // among Root's components, then among the components the finders know; the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "runtime/exception.h"
 #include "runtime/format.h"
@@ -69,7 +70,7 @@ std::vector<TComponent*>* TLoadingScope::Current() { return LoadingScope; }
 
 // Reader
 
-TReader::TReader(std::span<const std::uint8_t> Data) : FData(Data.data()), FSize(Data.size()) {}
+TReader::TReader(std::span<const std::uint8_t> Data) : FData(Data.data()), FSize(Data.size()), FLoaded(&FOwnLoaded) {}
 
 TReader::~TReader() = default;
 
@@ -602,8 +603,10 @@ TComponent* TReader::ReadComponent() {
     TClass cls = FindComponentClass(className);
     if (!cls || !cls->InheritsFrom(TComponent::StaticClass()) || !cls->Create)
       throw EClassNotFound(u"Class %s not found", {className});
-    child = dynamic_cast<TComponent*>(cls->Create(FOwner));
+    std::unique_ptr<TObject> made(cls->Create(FOwner));
+    child = dynamic_cast<TComponent*>(made.get());
     if (!child) throw EClassNotFound(u"Class %s not found", {className});
+    made.release();
   }
   try {
     child->SetComponentStateItem(csLoading, true);
@@ -675,7 +678,8 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
     String name = ReadStr();
     if (!name.empty()) {
       String unique = name;
-      for (int i = 1; !IsUniqueGlobalComponentNameProc(unique); ++i) unique = Format(u"%s_%d", {name, i});
+      auto isUnique = IsUniqueGlobalComponentNameProc.load();
+      for (int i = 1; !isUnique(unique); ++i) unique = Format(u"%s_%d", {name, i});
       name = unique;
     }
     Root->SetName(name);
@@ -689,7 +693,10 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
       for (std::size_t i = 0; i < FOwnLoaded.size(); ++i) FOwnLoaded[i]->Loaded();
       FOwnLoaded.clear();
     }
-    for (;;) {
+    // A handled failure earns one more pass, not an endless loop: a handler
+    // that declares every failure handled must not hang the thread. After
+    // that the references simply stay waiting.
+    for (int pass = 0; pass < 2; ++pass) {
       try {
         GlobalFixupReferences();
         break;

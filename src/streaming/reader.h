@@ -121,7 +121,7 @@ class TReader : public TFiler {
   TComponent* FRoot = nullptr;
   TComponent* FLookupRoot = nullptr;
   TComponent* FOwner = nullptr;
-  std::vector<TComponent*>* FLoaded = nullptr;
+  std::vector<TComponent*>* FLoaded;
   std::vector<TComponent*> FOwnLoaded;
   std::vector<TPropFixup> FFixups;
   String FPropName;

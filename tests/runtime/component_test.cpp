@@ -27,7 +27,8 @@ class TListener : public TComponent {
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override {
     TComponent::Notification(AComponent, Operation);
-    Heard.emplace_back(AComponent->Name(), Operation);
+    // The class shows whether the component is still whole when heard of.
+    Heard.emplace_back(AComponent->Name() + u":" + AComponent->ClassName(), Operation);
   }
 };
 TV_DEFINE_CLASS(TListener, TComponent, CreateComponent<TListener>);
@@ -117,8 +118,8 @@ TEST(Component, OwnerKeepsOrderFindsByNameAndFreesWhatItOwns) {
   owner->SetChildOrder(b, 0);
   EXPECT_EQ(owner->Components(0), b);
   owner.reset();
-  // Each component's own destructor runs before it frees what it owns, last first.
-  EXPECT_EQ(freed, (std::vector<String>{u"Owner", u"C", u"A", u"B", u"Grandchild"}));
+  // Owned components go first, last first, while their owner is whole.
+  EXPECT_EQ(freed, (std::vector<String>{u"C", u"A", u"Grandchild", u"B", u"Owner"}));
 }
 
 TEST(Component, OwnerHearsInsertionOnceBuiltAndRemoval) {
@@ -133,7 +134,10 @@ TEST(Component, OwnerHearsInsertionOnceBuiltAndRemoval) {
   using H = std::vector<std::pair<String, TOperation>>;
   // Built components are announced once their construction is complete (the
   // name is set after NewComponent, so the announcement has none).
-  EXPECT_EQ(owner->Heard, (H{{u"", opInsert}, {u"Loose", opInsert}, {u"Loose", opRemove}, {u"A", opRemove}}));
+  EXPECT_EQ(owner->Heard, (H{{u":TListener", opInsert},
+                             {u"Loose:TListener", opInsert},
+                             {u"Loose:TListener", opRemove},
+                             {u"A:TListener", opRemove}}));
   EXPECT_EQ(owner->ComponentCount(), 0);
 }
 
@@ -182,7 +186,7 @@ TEST(Component, FreeNotificationsWorkWhicheverGoesFirst) {
     if (watchedFirst) {
       watched->Free();
       ASSERT_EQ(watcher->Heard.size(), 1u);
-      EXPECT_EQ(watcher->Heard[0], std::make_pair(String(u"Watched"), opRemove));
+      EXPECT_EQ(watcher->Heard[0], std::make_pair(String(u"Watched:TListener"), opRemove));
       watcher->Free();
     } else {
       // The watched one must not call a freed watcher later (AddressSanitizer).
@@ -250,21 +254,29 @@ TEST(DataModule, CreateOrderDecidesWhenTheEventsRun) {
   std::vector<String> log;
   TLoggedModule::Log = &log;
   TLoggedModule::Raise = false;
+  // Under either order OnDestroy runs first in destruction, under the
+  // name-space lock, with the module and its components whole.
+  const std::vector<String> destruction{u"OnDestroy locked", u"child present", u"derived destructor"};
 
   TLoggedModule::OldOrder = false;
-  NewComponent<TLoggedModule>(nullptr)->Free();
-  EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"OnDestroy locked", u"child present",
-                                      u"derived destructor"}));
+  auto* m = NewComponent<TLoggedModule>(nullptr);
+  log.push_back(u"built");
+  m->Free();
+  std::vector<String> expected{u"constructed", u"OnCreate", u"built"};
+  expected.insert(expected.end(), destruction.begin(), destruction.end());
+  EXPECT_EQ(log, expected);
 
-  // Old order: the reading constructor runs OnCreate itself; OnDestroy runs
-  // during the destructor, once the derived part is gone.
+  // Old order: construction does not run OnCreate; the reading constructor does.
   log.clear();
   TLoggedModule::OldOrder = true;
-  auto* m = NewComponent<TLoggedModule>(nullptr);
+  m = NewComponent<TLoggedModule>(nullptr);
+  log.push_back(u"built");
   m->RunOldCreate();
   m->Free();
-  EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"derived destructor", u"OnDestroy locked",
-                                      u"child present"}));
+  expected = {u"constructed", u"built", u"OnCreate"};
+  expected.insert(expected.end(), destruction.begin(), destruction.end());
+  EXPECT_EQ(log, expected);
+  EXPECT_FALSE(GlobalNameSpace().WrittenByMe());
 }
 
 TEST(DataModule, EventExceptionsGoToTheHook) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "platform/resource.h"
 #include "runtime/exception.h"
@@ -388,7 +390,7 @@ TEST(Reader, ReferencesToOtherModulesWaitUntilThoseExist) {
 }
 
 TEST(Reader, RootNamesAreMadeUniqueThroughTheHook) {
-  auto saved = IsUniqueGlobalComponentNameProc;
+  auto saved = IsUniqueGlobalComponentNameProc.load();
   IsUniqueGlobalComponentNameProc = [](const String& Name) {
     return Name != u"WebModule1" && Name != u"WebModule1_1";
   };
@@ -396,7 +398,7 @@ TEST(Reader, RootNamesAreMadeUniqueThroughTheHook) {
   IsUniqueGlobalComponentNameProc = saved;
   EXPECT_EQ(m->Name(), u"WebModule1_2");
   // The default hook asks the finders: with none, every name is unique.
-  EXPECT_TRUE(IsUniqueGlobalComponentNameProc(u"WebModule1"));
+  EXPECT_TRUE(IsUniqueGlobalComponentNameProc.load()(u"WebModule1"));
 }
 
 TEST(Reader, AnErrorHandlerCanLetReadingGoOn) {
@@ -422,4 +424,122 @@ TEST(Reader, NestingBeyondTheLimitIsRejected) {
   w.Prop("Colour");
   for (int i = 0; i < 100000; ++i) w.List();
   EXPECT_TRUE(ReadError(w.Bytes).ends_with(u"Invalid stream format"));
+}
+
+TEST(Reader, ModulesAreBuiltOnSeveralThreadsAtOnce) {
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        TComponentPtr<TWebModule1> m(NewComponent<TWebModule1>(nullptr));
+        if (m->Actions()->Count() == 1 && m->LoadedCalls == 1 && m->Actions()->Items(0)->OnAction().Data() == m.get())
+          ++good;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good, 400);
+  EXPECT_FALSE(GlobalNameSpace().WrittenByMe());
+}
+
+TEST(Reader, AFailingFixupPassIsRetriedOnceWhenHandled) {
+  // A module whose reference to another module waits in the process-wide list.
+  auto w = ModuleHead();
+  w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End();
+  auto waiting = TTestModule::Load(w.Bytes);
+  ASSERT_EQ(GlobalFixupCount(), 1);
+
+  auto savedUnique = IsUniqueGlobalComponentNameProc.load();
+  IsUniqueGlobalComponentNameProc = [](const String&) { return true; };
+  auto failing = [](const String&) -> TComponent* { throw EComponentError(u"finder failed"); };
+  RegisterFindGlobalComponentProc(failing);
+  struct THandler : TObject {
+    int Calls = 0;
+    bool Handle = true;
+    void OnError(TReader*, const String& Message, bool& Handled) {
+      EXPECT_EQ(Message, u"finder failed");
+      ++Calls;
+      Handled = Handle;
+    }
+  } handler;
+  TBytes def = WebModule1Definition();
+  for (bool handle : {true, false}) {
+    handler.Calls = 0;
+    handler.Handle = handle;
+    TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+    TReader reader(def);
+    reader.OnError = TReaderError::Of<&THandler::OnError>(&handler);
+    if (handle) {
+      reader.ReadRootComponent(m.get());  // finishes: two passes, then the reference keeps waiting
+      EXPECT_EQ(handler.Calls, 2);
+    } else {
+      EXPECT_THROW(reader.ReadRootComponent(m.get()), EComponentError);
+      EXPECT_EQ(handler.Calls, 1);
+    }
+  }
+  UnregisterFindGlobalComponentProc(failing);
+  IsUniqueGlobalComponentNameProc = savedUnique;
+  EXPECT_EQ(GlobalFixupCount(), 1);
+  waiting.reset();
+  EXPECT_EQ(GlobalFixupCount(), 0);
+}
+
+TEST(Reader, EveryTagIsSkippedByItsExactLength) {
+  using W = TDefinitionWriter;
+  std::function<void(W&)> values[] = {
+      [](W& w) { w.Byte(vaNull); },
+      [](W& w) { w.List().Int8(1).String("x").List().True().End().End(); },
+      [](W& w) { w.Int8(-1); },
+      [](W& w) { w.Int16(-1); },
+      [](W& w) { w.Int32(-1); },
+      [](W& w) { w.Byte(vaExtended).LE(std::uint64_t(1)).LE(std::uint16_t(2)); },
+      [](W& w) { w.String("abc"); },
+      [](W& w) { w.Ident("abc"); },
+      [](W& w) { w.False(); },
+      [](W& w) { w.True(); },
+      [](W& w) { w.Binary(std::string("\0\0\0", 3)); },
+      [](W& w) { w.Set({"a", "bb"}); },
+      [](W& w) { w.LString("abcd"); },
+      [](W& w) { w.Nil(); },
+      [](W& w) { w.Collection().Int8(3).List().Prop("P").Int8(1).End().List().End().End(); },
+      [](W& w) { w.Byte(vaSingle).LE(std::uint32_t(0)); },
+      [](W& w) { w.Byte(vaCurrency).LE(std::uint64_t(0)); },
+      [](W& w) { w.Byte(vaDate).LE(std::uint64_t(0)); },
+      [](W& w) { w.WString(u"ab\u00E9"); },
+      [](W& w) { w.Int64(-1); },
+      [](W& w) { w.UTF8String("\xC3\xA9"); },
+      [](W& w) { w.Double(1.0); },
+  };
+  struct THandler : TObject {
+    int Errors = 0;
+    void OnError(TReader*, const String&, bool& Handled) {
+      ++Errors;
+      Handled = true;
+    }
+  };
+  for (std::size_t tag = 0; tag < std::size(values); ++tag) {
+    auto w = ModuleHead();
+    w.Prop("Unknown");
+    values[tag](w);
+    w.Prop("Tag").Int8(5).End().End();
+    TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+    THandler handler;
+    TReader reader(w.Bytes);
+    reader.OnError = TReaderError::Of<&THandler::OnError>(&handler);
+    reader.ReadRootComponent(m.get());
+    EXPECT_EQ(handler.Errors, 1) << tag;
+    EXPECT_EQ(m->Tag(), 5) << tag;
+    EXPECT_EQ(reader.Position(), w.Bytes.size()) << tag;
+  }
+}
+
+TEST(Reader, DefinedBinaryPropertiesReadTheirBytesInPlace) {
+  auto w = ModuleHead();
+  w.End().Component("TTestPart", "Part1").Prop("blob").Binary(std::string("a\0b", 3)).End().End().End();
+  auto m = TTestModule::Load(w.Bytes);
+  EXPECT_EQ(m->Part1->Blob(), std::string("a\0b", 3));
+  // Anything but bytes is refused.
+  auto bad = ModuleHead();
+  bad.End().Component("TTestPart", "Part1").Prop("Blob").String("ab").End().End().End();
+  EXPECT_EQ(ReadError(bad.Bytes), u"EReadError: Error reading Part1.Blob: Invalid property value");
 }

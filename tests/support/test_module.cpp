@@ -1,6 +1,7 @@
 #include "support/test_module.h"
 
 #include "platform/rw_lock.h"
+#include "runtime/stream.h"
 #include "streaming/component_res.h"
 #include "streaming/reader.h"
 
@@ -39,6 +40,17 @@ TV_DEFINE_CLASS(TTestRegisteredPart, TTestPart, CreateComponent<TTestRegisteredP
 TV_DEFINE_CLASS(TTestOptions, TPersistent, nullptr, OptionsProps);
 TV_DEFINE_CLASS(TTestModule, TDataModule, CreateComponent<TTestModule>, ModuleProps, ModuleMethods, ModuleFields);
 TV_DEFINE_CLASS(TWebModule1, TTestModule, CreateComponent<TWebModule1>);
+
+void TTestPart::DefineProperties(TFiler* Filer) {
+  TComponent::DefineProperties(Filer);
+  Filer->DefineBinaryProperty(
+      u"Blob",
+      [this](TStream& S) {
+        FBlob.resize(std::size_t(S.Size()));
+        S.ReadBuffer(FBlob.data(), S.Size());
+      },
+      !FBlob.empty());
+}
 
 TTestModule::TTestModule(TComponent* AOwner)
     : TDataModule(AOwner), FActions(std::make_unique<TTestActions>(this)) {}

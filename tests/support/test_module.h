@@ -50,12 +50,8 @@ class TTestActionItem : public TCollectionItem {
 class TTestActions : public TCollection {
   TV_DECLARE_CLASS(TTestActions)
  public:
-  explicit TTestActions(TPersistent* Owner) : TCollection(TTestActionItem::StaticClass()), FOwner(Owner) {}
-  TPersistent* GetOwner() const override { return FOwner; }
+  explicit TTestActions(TPersistent* Owner) : TCollection(TTestActionItem::StaticClass(), Owner) {}
   TTestActionItem* Items(int Index) const { return static_cast<TTestActionItem*>(GetItem(Index)); }
-
- private:
-  TPersistent* FOwner;
 };
 
 // A component with a reference to another one and a few value kinds.
@@ -77,6 +73,9 @@ class TTestPart : public TComponent {
   void SetMethods(TSet<TTestMethodType> Value) { FMethods = Value; }
   const AnsiString& Caption() const { return FCaption; }
   void SetCaption(const AnsiString& Value) { FCaption = Value; }
+  // A defined binary property, "Blob".
+  const std::string& Blob() const { return FBlob; }
+  void DefineProperties(TFiler* Filer) override;
   int LoadedCalls() const { return FLoadedCalls; }
   void Loaded() override {
     TComponent::Loaded();
@@ -90,6 +89,7 @@ class TTestPart : public TComponent {
   char16_t FLetter = 0;
   TSet<TTestMethodType> FMethods;
   AnsiString FCaption;
+  std::string FBlob;
   int FLoadedCalls = 0;
 };
 
@@ -117,7 +117,11 @@ class TTestModule : public TDataModule {
   explicit TTestModule(TComponent* AOwner);
 
   TTestActions* Actions() const { return FActions.get(); }
-  void SetActions(TTestActions* Value) { FActions->Assign(Value); }
+  // A stored reference to no collection empties it (assigning none would raise).
+  void SetActions(TTestActions* Value) {
+    if (Value) FActions->Assign(Value);
+    else FActions->Clear();
+  }
   // Read-only: reached only through dotted paths.
   TTestOptions* Options() const { return FOptions.get(); }
 
