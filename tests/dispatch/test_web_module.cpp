@@ -107,6 +107,11 @@ void TRecorder::OnException(TObject*, const Exception& E, bool& Handled) {
   if (Behaviour.ExceptionClears) Handled = false;
 }
 
+void TRecorder::Destroying(TObject*) {
+  Log.push_back(u"Destroying");
+  throw Exception(u"destroy failed");
+}
+
 THookRecorder::THookRecorder(bool Rethrow_) : Rethrow(Rethrow_) {
   ApplicationHandleException = TNotifyEvent::Of<&THookRecorder::Hook>(this);
 }

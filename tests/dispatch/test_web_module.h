@@ -107,6 +107,8 @@ class TRecorder : public TObject {
   void Before(TObject* Sender, TWebRequest* Request, TWebResponse* Response, bool& Handled);
   void After(TObject* Sender, TWebRequest* Request, TWebResponse* Response, bool& Handled);
   void OnException(TObject* Sender, const Exception& E, bool& Handled);
+  // Raises Exception "destroy failed".
+  void Destroying(TObject* Sender);
   THTTPMethodEvent ActionEvent() { return THTTPMethodEvent::Of<&TRecorder::Action>(this); }
 
   TBehaviour Behaviour;
