@@ -84,10 +84,24 @@ void TISAPIResponse::SetLogMessage(const String& Value) {
   std::memcpy(field, text.data(), count);
 }
 
+namespace {
+
+// Control characters in a header value would end the line early (CR, LF) or
+// the whole zero-terminated block (NUL), letting a value add header lines of
+// its own or cut off the rest; each becomes a space. Tab is allowed.
+template <class Text>
+Text HeaderSafe(Text Value) {
+  for (auto& c : Value)
+    if ((unsigned(c) < 0x20 && c != '\t') || unsigned(c) == 0x7F) c = ' ';
+  return Value;
+}
+
+}  // namespace
+
 String TISAPIResponse::BuildHeaders() {
   String headers;
   auto line = [&headers](std::u16string_view Fmt, const String& Value) {
-    if (!Value.empty()) headers += Format(Fmt, {Value});
+    if (!Value.empty()) headers += Format(Fmt, {HeaderSafe(Value)});
   };
   auto ansiLine = [&line](std::u16string_view Fmt, const AnsiString& Value) { line(Fmt, StringOf(Value)); };
 
@@ -98,8 +112,16 @@ String TISAPIResponse::BuildHeaders() {
   if (Expires() > 0) line(u"Expires: %s\r\n", FormatHTTPDate(Expires()));
   if (LastModified() > 0) line(u"Last-Modified: %s\r\n", FormatHTTPDate(LastModified()));
   ansiLine(u"Title: %s\r\n", Title());
-  ansiLine(u"WWW-Authenticate: %s\r\n", FormatAuthenticate());
-  AddCustomHeaders(headers);
+  // A realm without a scheme is no challenge: " Realm=x" alone would be a
+  // malformed header line.
+  if (!WWWAuthenticate().empty()) ansiLine(u"WWW-Authenticate: %s\r\n", FormatAuthenticate());
+  // The custom header lines, as AddCustomHeaders writes them but with their
+  // names and values made safe.
+  TStrings& custom = CustomHeaders();
+  for (int i = 0; i < custom.Count(); ++i) {
+    String name = custom.Names(i);
+    headers += HeaderSafe(name) + u": " + HeaderSafe(GetCustomHeader(name)) + u"\r\n";
+  }
   ansiLine(u"Content-Version: %s\r\n", ContentVersion());
   ansiLine(u"Content-Encoding: %s\r\n", ContentEncoding());
   ansiLine(u"Content-Type: %s\r\n", ContentType());
@@ -115,7 +137,8 @@ String TISAPIResponse::BuildHeaders() {
 void TISAPIResponse::SendResponse() {
   if (!Request().ProtocolVersion().empty()) {
     AnsiString reason = ReasonString();
-    String status = !reason.empty() && StatusCode() > 0 ? Format(u"%d %s", {StatusCode(), reason}) : String(u"200 OK");
+    String status = !reason.empty() && StatusCode() > 0 ? Format(u"%d %s", {StatusCode(), HeaderSafe(reason)})
+                                                        : String(u"200 OK");
     String headers = BuildHeaders();
     Request().WriteHeaders(StatusCode(), AnsiOf(status), AnsiOf(headers));
   }
@@ -130,7 +153,7 @@ void TISAPIResponse::SendResponse() {
 
 void TISAPIResponse::SendRedirect(const AnsiString& URI) {
   EXTENSION_CONTROL_BLOCK* ecb = Request().ECB();
-  AnsiString uri = URI;
+  AnsiString uri = HeaderSafe(URI);
   ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_URL_REDIRECT_RESP, uri.data(), nullptr, nullptr);
   FSent = true;
 }
