@@ -1,16 +1,13 @@
 #include "platform/resource.h"
 
 #include <cstddef>
+#include <mutex>
+#include <vector>
 
 namespace tolvane::platform {
 
 // The table the build embeds from the files of resources/rcdata: one entry a
 // file, named after the file without its extension, and a null entry last.
-struct TEmbeddedResource {
-  const char* Name;
-  const std::uint8_t* Data;
-  std::size_t Size;
-};
 extern const TEmbeddedResource EmbeddedRCData[];
 
 namespace {
@@ -29,11 +26,30 @@ bool SameResourceName(std::u16string_view A, const char* B) {
   return i == A.size();
 }
 
+std::mutex AddedTablesLock;
+std::vector<const TEmbeddedResource*>& AddedTables() {
+  static std::vector<const TEmbeddedResource*> tables;
+  return tables;
+}
+
+std::optional<std::span<const std::uint8_t>> FindIn(const TEmbeddedResource* Table, std::u16string_view Name) {
+  for (const TEmbeddedResource* r = Table; r->Name; ++r)
+    if (SameResourceName(Name, r->Name)) return std::span<const std::uint8_t>(r->Data, r->Size);
+  return std::nullopt;
+}
+
 }  // namespace
 
+void AddRCDataTable(const TEmbeddedResource* Table) {
+  std::lock_guard lock(AddedTablesLock);
+  AddedTables().push_back(Table);
+}
+
 std::optional<std::span<const std::uint8_t>> FindRCData(std::u16string_view Name) {
-  for (const TEmbeddedResource* r = EmbeddedRCData; r->Name; ++r)
-    if (SameResourceName(Name, r->Name)) return std::span<const std::uint8_t>(r->Data, r->Size);
+  if (auto found = FindIn(EmbeddedRCData, Name)) return found;
+  std::lock_guard lock(AddedTablesLock);
+  for (const TEmbeddedResource* table : AddedTables())
+    if (auto found = FindIn(table, Name)) return found;
   return std::nullopt;
 }
 
