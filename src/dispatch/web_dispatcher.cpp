@@ -59,7 +59,7 @@ TCustomWebDispatcher::~TCustomWebDispatcher() {
   FResponse = nullptr;
   // The owned components go first, while the action items still exist to
   // drop their references to a producer being freed.
-  DestroyDataModule();
+  ReleaseLinks();
   FActions.reset();
 }
 
