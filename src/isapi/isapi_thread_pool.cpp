@@ -13,6 +13,9 @@ constinit std::uint8_t NumberOfThreads = 25;
 
 TV_DEFINE_CLASS(TISAPIThreadPool, TObject);
 
+// The host's thread allocates one of these per request: keep it two words.
+static_assert(sizeof(TServerContext) == 2 * sizeof(void*));
+
 std::unique_ptr<TISAPIThreadPool> TISAPIThreadPoolClassInfo::Create(bool InitCOM) const {
   return std::unique_ptr<TISAPIThreadPool>(Construct(InitCOM));
 }
