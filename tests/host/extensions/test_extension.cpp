@@ -104,6 +104,13 @@ __attribute__((visibility("default"))) DWORD HttpExtensionProc(EXTENSION_CONTROL
   const std::string Path = ECB->lpszPathInfo;
   const std::string Query = ECB->lpszQueryString;
   if (Path == "/hello") return Answer(ECB, "hello\n");
+  if (Path == "/page") {
+    // The same 60-byte page as the library's application, for load tests.
+    const std::string Page = "<html><heading/><body>Vantro Version Worked OK</body></html>";
+    SendHeader(ECB, "200 OK", "Content-Type: text/html\r\nContent-Length: 60\r\n\r\n");
+    Write(ECB, Page);
+    return HSE_STATUS_SUCCESS;
+  }
   if (Path == "/echo") return Echo(ECB);
   if (Path == "/redirect") {
     ECB->ServerSupportFunction(ECB->ConnID, HSE_REQ_SEND_URL_REDIRECT_RESP, const_cast<char*>(Query.c_str()), nullptr,
