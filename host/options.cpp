@@ -156,8 +156,9 @@ std::string UsageText() {
          "  --version                 the host's version\n"
          "\n"
          "SIGINT or SIGTERM stops the host: no new connections, requests in flight finish,\n"
-         "then TerminateExtension and unload. Exit status 2 for a bad option or an extension\n"
-         "that cannot be loaded.\n";
+         "then TerminateExtension and unload, exit status 0. A second signal, or requests\n"
+         "still running after the drain time-out, end it with status 1. Exit status 2 for a\n"
+         "bad option or an extension that cannot be loaded.\n";
 }
 
 }  // namespace tolvane::host

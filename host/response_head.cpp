@@ -78,7 +78,12 @@ class TBlockParser : public http::basic_parser<false> {
   void on_request_impl(http::verb, std::string_view, std::string_view, int, boost::beast::error_code&) override {}
   void on_response_impl(int, std::string_view, int, boost::beast::error_code&) override {}
   void on_field_impl(http::field Name, std::string_view NameText, std::string_view Value,
-                     boost::beast::error_code&) override {
+                     boost::beast::error_code& Error) override {
+    // A folded value would reach the client as a continuation line.
+    if (Value.find_first_of("\r\n") != std::string_view::npos) {
+      Error = http::error::bad_value;
+      return;
+    }
     switch (Name) {
       case http::field::content_length:
       case http::field::transfer_encoding:

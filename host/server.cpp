@@ -4,6 +4,7 @@
 
 #include <boost/asio/strand.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -78,6 +79,11 @@ bool THostServer::Run() {
     std::unique_lock Guard(Lock);
     Signalled.wait(Guard, [&] { return Stop; });
   }
+  // A second signal gives up waiting for requests in flight.
+  std::atomic<bool> Impatient{false};
+  FSignals.async_wait([&](boost::system::error_code Error, int) {
+    if (!Error) Impatient.store(true);
+  });
 
   // No new connections; idle ones close now, busy ones after their response.
   FContext.FStopping.store(true);
@@ -96,7 +102,7 @@ bool THostServer::Run() {
       Drained = true;
       break;
     }
-    if (std::chrono::steady_clock::now() >= Deadline) break;
+    if (Impatient.load() || std::chrono::steady_clock::now() >= Deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Work.reset();

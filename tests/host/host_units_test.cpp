@@ -185,6 +185,13 @@ TEST(HostResponseHead, HeaderBlockForms) {
   }
 }
 
+TEST(HostResponseHead, FoldedValueBecomesOneLine) {
+  TResponseHead Head;
+  ASSERT_TRUE(ParseHeaderBlock("X-A: 1\r\n folded\r\nX-B: 2\r\n\r\n", 8192, Head));
+  ASSERT_EQ(Head.FFields.size(), 2u);
+  EXPECT_EQ(Head.FFields[0].second, "1 folded");
+}
+
 TEST(HostResponseHead, SerializedHeadCarriesFramingAndConnection) {
   TResponseHead Head;
   ASSERT_TRUE(ParseStatusText("201 Created", Head));
