@@ -32,7 +32,7 @@ bool SplitTarget(std::string_view Target, std::string& Path, std::string& Query)
     if (PathStart == std::string_view::npos) {
       Target = "/";
     } else if (Target[PathStart] == '?') {
-      Path = "/";
+      Path.assign(1, '/');
       Query.assign(Target.substr(PathStart + 1));
       return true;
     } else {

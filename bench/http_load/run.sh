@@ -10,6 +10,7 @@
 # (apt-get install wrk nginx). Not part of CI.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+# DURATION, THREADS (wrk threads) and HOST_OPTIONS (extra host options) tune a run.
 DURATION=${DURATION:-10s}
 THREADS=${THREADS:-2}
 BUILD=${BUILD:-build/release}
@@ -41,7 +42,7 @@ trap cleanup EXIT
 
 HOST_PORT=18181
 NGINX_PORT=18182
-"$BUILD/host/tolvane-host" --listen 127.0.0.1:$HOST_PORT "$EXTENSION" 2>"$WORK/host.log" &
+"$BUILD/host/tolvane-host" --listen 127.0.0.1:$HOST_PORT ${HOST_OPTIONS:-} "$EXTENSION" 2>"$WORK/host.log" &
 HOST_PID=$!
 
 mkdir -p "$WORK/www"
