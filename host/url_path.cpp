@@ -55,6 +55,7 @@ bool PercentDecode(std::string_view Text, std::string& Decoded) {
   Decoded.clear();
   Decoded.reserve(Text.size());
   for (size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] == '\0') return false;
     if (Text[I] != '%') {
       Decoded.push_back(Text[I]);
       continue;

@@ -14,7 +14,7 @@ namespace tolvane::host {
 bool SplitTarget(std::string_view Target, std::string& Path, std::string& Query);
 
 // Decodes %XX escapes ("+" stays as it is in a path). False on a malformed
-// escape or on an escaped zero byte, which would cut the path short.
+// escape or on a zero byte, raw or escaped, which would cut the path short.
 bool PercentDecode(std::string_view Text, std::string& Decoded);
 
 // Removes "." and ".." segments of an absolute path. Empty when ".." would

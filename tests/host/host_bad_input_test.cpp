@@ -49,6 +49,7 @@ TEST_F(HostBadInput, MalformedRequestsGetAnErrorAndTheConnectionCloses) {
       {"target not a path", "GET noslash HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 400 "},
       {"bad escape", "GET /a%zz HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 400 "},
       {"escaped zero byte", "GET /a%00b HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 400 "},
+      {"raw zero byte", std::string("GET /a\0b HTTP/1.1\r\nHost: t\r\n\r\n", sizeof "GET /a\0b HTTP/1.1\r\nHost: t\r\n\r\n" - 1), "HTTP/1.1 400 "},
       {"above the top", "GET /../x HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 400 "},
       {"no Host in 1.1", "GET /hello HTTP/1.1\r\n\r\n", "HTTP/1.1 400 "},
       {"bad Content-Length", "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: abc\r\n\r\n", "HTTP/1.1 400 "},

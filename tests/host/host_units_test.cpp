@@ -41,7 +41,7 @@ TEST(HostTarget, SplitsPathAndQuery) {
 
 TEST(HostTarget, PercentDecodingRefusesWhatWouldCutOrCorruptThePath) {
   struct TCase {
-    const char* Text;
+    std::string_view Text;
     std::optional<std::string> Decoded;
   } Cases[] = {
       {"/a%20b/c+d", "/a b/c+d"},
@@ -50,6 +50,7 @@ TEST(HostTarget, PercentDecodingRefusesWhatWouldCutOrCorruptThePath) {
       {"/a%", std::nullopt},
       {"/a%zz", std::nullopt},
       {"/a%00b", std::nullopt},  // a zero byte would end the C string early
+      {std::string_view("/a\0b", 4), std::nullopt},
   };
   for (const auto& Case : Cases) {
     std::string Decoded;
