@@ -1,0 +1,72 @@
+// What every connection of the host shares: the options, the extension, the
+// threads that call into it, the live requests and the access log.
+#pragma once
+
+#include "extension.h"
+#include "options.h"
+
+#include <boost/asio/thread_pool.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tolvane::host {
+
+class TRequest;
+class TConnection;
+
+// The control blocks handed out, by ConnID. A callback with a ConnID that is
+// not (or no longer) here is refused instead of touching freed memory.
+class TRequestRegistry {
+ public:
+  void Add(std::uint64_t Id, std::shared_ptr<TRequest> Request);
+  std::shared_ptr<TRequest> Find(std::uint64_t Id);
+  void Remove(std::uint64_t Id);
+
+ private:
+  std::mutex FLock;
+  std::unordered_map<std::uint64_t, std::shared_ptr<TRequest>> FRequests;
+};
+
+class TAccessLog {
+ public:
+  // "" writes nothing, "-" standard output, else the file, appended to.
+  explicit TAccessLog(const std::string& Target);
+  ~TAccessLog();
+  TAccessLog(const TAccessLog&) = delete;
+  TAccessLog& operator=(const TAccessLog&) = delete;
+  bool Enabled() const { return FFile != nullptr; }
+  void Write(const std::string& Line);
+
+ private:
+  std::mutex FLock;
+  std::FILE* FFile = nullptr;
+  bool FOwned = false;
+};
+
+struct THostContext {
+  THostContext(const TOptions& Options, TExtension& Extension);
+
+  const TOptions& FOptions;
+  TExtension& FExtension;
+  boost::asio::thread_pool FCalls;
+  TRequestRegistry FRegistry;
+  TAccessLog FAccessLog;
+  std::atomic<std::uint64_t> FNextConnId{1};
+  std::atomic<bool> FStopping{false};
+  std::atomic<int> FConnections{0};
+  std::atomic<int> FInFlight{0};   // requests handed to the extension and not finished
+  std::atomic<int> FInsideCall{0};  // threads inside HttpExtensionProc right now
+
+  // Live connections, so shutdown can close the idle ones.
+  std::mutex FConnectionsLock;
+  std::unordered_set<TConnection*> FLiveConnections;
+};
+
+}  // namespace tolvane::host

@@ -1,0 +1,115 @@
+#include "server.h"
+
+#include "connection.h"
+
+#include <boost/asio/strand.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <thread>
+#include <vector>
+
+namespace tolvane::host {
+
+namespace asio = boost::asio;
+
+THostServer::THostServer(const TOptions& Options, TExtension& Extension)
+    : FContext(Options, Extension), FAcceptor(FIo), FSignals(FIo, SIGINT, SIGTERM) {
+  boost::system::error_code Error;
+  const auto Address = asio::ip::make_address(Options.FListenAddress, Error);
+  if (Error) throw EOptionError("--listen: '" + Options.FListenAddress + "' is not an IP address");
+  const asio::ip::tcp::endpoint Endpoint(Address, Options.FListenPort);
+  FAcceptor.open(Endpoint.protocol(), Error);
+  if (!Error) FAcceptor.set_option(asio::socket_base::reuse_address(true), Error);
+  if (!Error) FAcceptor.bind(Endpoint, Error);
+  if (!Error) FAcceptor.listen(asio::socket_base::max_listen_connections, Error);
+  if (Error) throw EOptionError("cannot listen on " + Options.FListenAddress + ":" +
+                                std::to_string(Options.FListenPort) + ": " + Error.message());
+  TRequest::FCallbackHost = &FContext;
+}
+
+std::string THostServer::ListenText() const {
+  boost::system::error_code Error;
+  const auto Endpoint = FAcceptor.local_endpoint(Error);
+  if (Endpoint.address().is_v6()) return "[" + Endpoint.address().to_string() + "]:" + std::to_string(Endpoint.port());
+  return Endpoint.address().to_string() + ":" + std::to_string(Endpoint.port());
+}
+
+void THostServer::Accept() {
+  FAcceptor.async_accept(asio::make_strand(FIo), [this](boost::system::error_code Error, asio::ip::tcp::socket Socket) {
+    if (Error == asio::error::operation_aborted || !FAcceptor.is_open()) return;
+    if (!Error) {
+      auto Connection = std::make_shared<TConnection>(std::move(Socket), FContext);
+      if (FContext.FConnections.load() >= static_cast<int>(FContext.FOptions.FMaxConnections))
+        Connection->Refuse();
+      else
+        Connection->Start();
+    } else if (Error == asio::error::no_descriptors || Error == asio::error::no_buffer_space) {
+      // Out of file descriptors: give the others a moment to close.
+      auto Timer = std::make_shared<asio::steady_timer>(FIo, std::chrono::milliseconds(50));
+      Timer->async_wait([this, Timer](boost::system::error_code) { Accept(); });
+      return;
+    }
+    Accept();
+  });
+}
+
+bool THostServer::Run() {
+  std::mutex Lock;
+  std::condition_variable Signalled;
+  bool Stop = false;
+  FSignals.async_wait([&](boost::system::error_code Error, int) {
+    if (Error) return;
+    std::lock_guard Guard(Lock);
+    Stop = true;
+    Signalled.notify_all();
+  });
+  Accept();
+
+  // The work guard keeps the threads running while no connection is open.
+  auto Work = asio::make_work_guard(FIo);
+  unsigned Threads = FContext.FOptions.FIoThreads;
+  if (Threads == 0) Threads = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> Network;
+  for (unsigned I = 0; I < Threads; ++I) Network.emplace_back([this] { FIo.run(); });
+
+  {
+    std::unique_lock Guard(Lock);
+    Signalled.wait(Guard, [&] { return Stop; });
+  }
+  // A second signal gives up waiting for requests in flight.
+  std::atomic<bool> Impatient{false};
+  FSignals.async_wait([&](boost::system::error_code Error, int) {
+    if (!Error) Impatient.store(true);
+  });
+
+  // No new connections; idle ones close now, busy ones after their response.
+  FContext.FStopping.store(true);
+  asio::post(FIo, [this] {
+    boost::system::error_code Ignored;
+    FAcceptor.close(Ignored);
+  });
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FContext.FOptions.FDrainTimeoutMs);
+  bool Drained = false;
+  while (true) {
+    {
+      std::lock_guard Guard(FContext.FConnectionsLock);
+      for (TConnection* Connection : FContext.FLiveConnections) Connection->CloseIfIdle();
+    }
+    if (FContext.FInFlight.load() == 0 && FContext.FConnections.load() == 0) {
+      Drained = true;
+      break;
+    }
+    if (Impatient.load() || std::chrono::steady_clock::now() >= Deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Work.reset();
+  FIo.stop();
+  for (auto& Thread : Network) Thread.join();
+  if (Drained) FContext.FCalls.join();
+  return Drained;
+}
+
+}  // namespace tolvane::host

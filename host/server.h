@@ -1,0 +1,38 @@
+// The listening side of the host: network threads, the acceptor, the
+// connection limit and the orderly stop on SIGINT or SIGTERM.
+#pragma once
+
+#include "host_context.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <string>
+
+namespace tolvane::host {
+
+class THostServer {
+ public:
+  // Binds the listening socket; throws EOptionError when it cannot.
+  THostServer(const TOptions& Options, TExtension& Extension);
+
+  // The address actually bound (the port is chosen by the system for port 0).
+  std::string ListenText() const;
+
+  // Serves until SIGINT or SIGTERM, then drains. True when every request in
+  // flight finished within the drain time-out.
+  bool Run();
+
+  THostContext& Context() { return FContext; }
+
+ private:
+  void Accept();
+
+  THostContext FContext;
+  boost::asio::io_context FIo;
+  boost::asio::ip::tcp::acceptor FAcceptor;
+  boost::asio::signal_set FSignals;
+};
+
+}  // namespace tolvane::host

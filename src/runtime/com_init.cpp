@@ -1,0 +1,14 @@
+#include "runtime/com_init.h"
+
+#include "platform/com.h"
+
+namespace tolvane {
+
+constinit std::int32_t CoInitFlags = kCoInitFlagsUnset;
+
+std::int32_t EffectiveCoInitFlags() {
+  const std::int32_t Flags = CoInitFlags;
+  return Flags == kCoInitFlagsUnset ? platform::kCoInitApartmentThreaded : Flags;
+}
+
+}  // namespace tolvane

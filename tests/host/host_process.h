@@ -1,0 +1,83 @@
+// Test helpers: tolvane-host as a child process, commands such as curl, and a
+// raw loopback client for what curl will not send.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tolvane::host::test {
+
+struct TCommandResult {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs a program to its end (callers bound it, curl with --max-time).
+TCommandResult RunCommand(const std::vector<std::string>& Argv);
+
+// A scratch directory removed with everything in it.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+ private:
+  std::string FPath;
+};
+
+class THostProcess {
+ public:
+  THostProcess() = default;
+  ~THostProcess();
+  THostProcess(const THostProcess&) = delete;
+  THostProcess& operator=(const THostProcess&) = delete;
+
+  // Starts the host with the test extension on 127.0.0.1 and an ephemeral
+  // port, and waits until it listens. False (with the log) when it does not.
+  bool Start(const std::vector<std::string>& Options,
+             const std::vector<std::pair<std::string, std::string>>& Environment = {});
+  // SIGTERM (or another signal) and the exit status, or nothing when the
+  // host did not exit within the time-out.
+  std::optional<int> Stop(int Signal = 15, std::chrono::milliseconds Timeout = std::chrono::seconds(20));
+
+  bool Running() const { return FPid > 0; }
+  unsigned short Port() const { return FPort; }
+  std::string Url(const std::string& Path) const;
+  std::string Log() const;
+  const TTempDir& Dir() const { return FDir; }
+
+ private:
+  TTempDir FDir;
+  int FPid = -1;
+  unsigned short FPort = 0;
+};
+
+// A plain TCP client on the loopback interface.
+class TRawClient {
+ public:
+  explicit TRawClient(unsigned short Port);
+  ~TRawClient();
+  TRawClient(const TRawClient&) = delete;
+  TRawClient& operator=(const TRawClient&) = delete;
+  bool Connected() const { return FSocket >= 0; }
+  bool Send(const std::string& Data);
+  // Reads until the peer closes or Timeout passes without data. Closed tells
+  // which of the two happened.
+  std::string ReadUntilClose(std::chrono::milliseconds Timeout, bool& Closed);
+  // Reads until Data contains Needle (or the time-out or close).
+  std::string ReadUntil(const std::string& Needle, std::chrono::milliseconds Timeout);
+  void Close();
+
+ private:
+  int FSocket = -1;
+};
+
+}  // namespace tolvane::host::test
