@@ -95,6 +95,11 @@ TServicesProviderModule::TServicesProviderModule(TComponent* AOwner)
   Last = this;
 }
 
+std::shared_ptr<IWebAppServices> TServicesProviderModule::GetWebAppServices() {
+  if (AskRaises) throw Exception(u"no services");
+  return Provided;
+}
+
 std::vector<std::uint8_t> PoolTestModuleDefinition() {
   TDefinitionWriter w;
   w.Signature().Component("TPoolTestModule", "PoolTestModule");

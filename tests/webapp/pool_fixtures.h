@@ -107,7 +107,9 @@ class TServicesProviderModule : public TDataModule, public IGetWebAppServices {
   TV_DECLARE_CLASS(TServicesProviderModule)
  public:
   explicit TServicesProviderModule(TComponent* AOwner);
-  std::shared_ptr<IWebAppServices> GetWebAppServices() override { return Provided; }
+  // Raises Exception "no services" when AskRaises is set.
+  std::shared_ptr<IWebAppServices> GetWebAppServices() override;
+  static inline bool AskRaises = false;
   std::shared_ptr<TServicesRecorder> Provided;
   static inline TServicesProviderModule* Last = nullptr;
 };

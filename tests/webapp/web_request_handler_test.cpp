@@ -398,6 +398,18 @@ TEST_F(RequestHandler, ServicesOfTheModuleAreUsedThroughTheGuards) {
   }
 }
 
+TEST_F(RequestHandler, AModuleFailingToHandOutServicesLeavesUnchangedWithoutTheHook) {
+  AddFactory(TServicesProviderModule::StaticClass(), crAlways, caCache);
+  TServicesProviderModule::AskRaises = true;
+  THookLog hook;
+  String raised = ThrownMessage([&] { Serve("/"); });
+  TServicesProviderModule::AskRaises = false;
+  EXPECT_EQ(raised, u"Exception: no services");
+  EXPECT_TRUE(hook.Senders.empty());
+  EXPECT_EQ(Handler->ActiveCount(), 0);
+  EXPECT_EQ(Handler->InactiveCount(), 1);
+}
+
 TEST_F(RequestHandler, InactiveServicesOfTheModuleAreSkippedForTheDefaultOnes) {
   AddFactory(TServicesOwnerModule::StaticClass(), crAlways, caCache);
   TWebModuleList* set = Handler->ActivateWebModules();
