@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the debug preset and runs every test.
+# Installs what is missing, then builds and runs every test under
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset debug
-cmake --build --preset debug
-ctest --preset debug
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
