@@ -17,11 +17,14 @@ namespace {
 // thread is always joined before returning (Release lets it through).
 template <class Take>
 bool OtherThreadGetsIn(TReentrantRWLock& Lock, Take&& TakeIt, const std::function<void()>& Release) {
-  std::atomic<bool> in{false};
+  std::atomic<bool> started{false}, in{false};
   std::thread t([&] {
+    started = true;
     TakeIt(Lock);
     in = true;
   });
+  // The wait counts from the thread's start, which a loaded machine may delay.
+  while (!started) std::this_thread::yield();
   for (int i = 0; i < 100 && !in; ++i) std::this_thread::sleep_for(1ms);
   bool got = in;
   Release();

@@ -3,6 +3,12 @@
 
 #include "platform/process.h"
 
-extern "C" __attribute__((visibility("default"))) void TolvaneProbeLibraryFileName(std::u16string& Name) {
+#if defined(_WIN32)
+#define TOLVANE_PROBE_EXPORT __declspec(dllexport)
+#else
+#define TOLVANE_PROBE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" TOLVANE_PROBE_EXPORT void TolvaneProbeLibraryFileName(std::u16string& Name) {
   Name = tolvane::platform::LibraryFileName();
 }

@@ -8,11 +8,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/code_page.h"
-#include "platform/com.h"
 #include "platform/process.h"
 
 using namespace tolvane::platform;
@@ -97,48 +94,4 @@ TEST(Process, ALoadedLibraryKnowsItsOwnFullFileName) {
     EXPECT_EQ(Name, Wide(fs::canonical(Copy).string()));
     dlclose(Library);
   }
-}
-
-TEST(Process, ThePlatformIsTheNTFamilyUnlessATestSaysOtherwise) {
-  EXPECT_EQ(PlatformId(), kPlatformWin32NT);
-  SetPlatformId(kPlatformWin32Windows);
-  EXPECT_EQ(PlatformId(), kPlatformWin32Windows);
-  SetPlatformId(kPlatformWin32NT);
-}
-
-TEST(Com, EachThreadKeepsARecordOfItsInitializationUntilReleased) {
-  ClearComRecords();
-  std::thread::id Worker;
-  std::vector<std::int32_t> Results;
-  std::thread([&] {
-    Worker = std::this_thread::get_id();
-    Results.push_back(ComInitialize(kCoInitMultithreaded));
-    Results.push_back(ComInitialize(kCoInitMultithreaded));     // nested
-    Results.push_back(ComInitialize(kCoInitApartmentThreaded));  // another model: refused
-    ComUninitialize();
-    auto Records = ComRecords();
-    ASSERT_EQ(Records.size(), 1u);
-    EXPECT_FALSE(Records[0].Released) << "released before the last uninitialize";
-    ComUninitialize();
-    ComUninitialize();  // one too many: no effect
-    Results.push_back(ComInitialize(kCoInitApartmentThreaded));  // a fresh start with another model
-  }).join();
-  EXPECT_EQ(Results, (std::vector<std::int32_t>{kComOk, kComAlreadyInitialized, kComChangedMode, kComOk}));
-  std::thread([] { ComInitialize(kCoInitMultithreaded); }).join();  // never released
-
-  auto Records = ComRecords();
-  ASSERT_EQ(Records.size(), 3u);
-  EXPECT_EQ(Records[0].Thread, Worker);
-  EXPECT_EQ(Records[0].Flags, kCoInitMultithreaded);
-  EXPECT_TRUE(Records[0].Released);
-  EXPECT_EQ(Records[1].Thread, Worker);
-  EXPECT_EQ(Records[1].Flags, kCoInitApartmentThreaded);
-  EXPECT_FALSE(Records[1].Released);
-  EXPECT_EQ(Records[2].Flags, kCoInitMultithreaded);
-  EXPECT_FALSE(Records[2].Released);
-  // The main thread has not initialized: uninitializing it touches nobody's record.
-  ComUninitialize();
-  EXPECT_FALSE(ComRecords()[2].Released);
-  ClearComRecords();
-  EXPECT_TRUE(ComRecords().empty());
 }
