@@ -38,4 +38,9 @@ struct TComRecord {
 std::vector<TComRecord> ComRecords();
 void ClearComRecords();
 
+// For the backends: the calling thread's first initialization, and the
+// uninitialize that released it.
+void RecordComInitialize(std::int32_t Flags);
+void RecordComRelease();
+
 }  // namespace tolvane::platform

@@ -3,8 +3,6 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include <mutex>
-
 namespace tolvane::platform {
 namespace {
 
@@ -12,16 +10,6 @@ namespace {
 // uninitialize without a matching initialize never reaches the system.
 // Trivially destructible, so a thread that used COM never pins the library.
 thread_local int GDepth = 0;
-
-struct TRecords {
-  std::mutex Lock;
-  std::vector<TComRecord> Items;
-};
-
-TRecords& Records() {
-  static TRecords Instance;
-  return Instance;
-}
 
 }  // namespace
 
@@ -33,37 +21,14 @@ static_assert(kCoInitMultithreaded == COINIT_MULTITHREADED && kCoInitApartmentTh
 std::int32_t ComInitialize(std::int32_t Flags) {
   const HRESULT Result = CoInitializeEx(nullptr, static_cast<DWORD>(Flags));
   if (FAILED(Result)) return Result;  // another model (RPC_E_CHANGED_MODE) or no COM: nothing to undo
-  if (GDepth++ > 0) return Result;
-  TRecords& R = Records();
-  std::lock_guard Guard(R.Lock);
-  R.Items.push_back({std::this_thread::get_id(), Flags, false});
+  if (GDepth++ == 0) RecordComInitialize(Flags);
   return Result;
 }
 
 void ComUninitialize() {
   if (GDepth == 0) return;
   CoUninitialize();
-  if (--GDepth > 0) return;
-  TRecords& R = Records();
-  std::lock_guard Guard(R.Lock);
-  const auto Self = std::this_thread::get_id();
-  for (auto It = R.Items.rbegin(); It != R.Items.rend(); ++It)
-    if (It->Thread == Self && !It->Released) {
-      It->Released = true;
-      break;
-    }
-}
-
-std::vector<TComRecord> ComRecords() {
-  TRecords& R = Records();
-  std::lock_guard Guard(R.Lock);
-  return R.Items;
-}
-
-void ClearComRecords() {
-  TRecords& R = Records();
-  std::lock_guard Guard(R.Lock);
-  R.Items.clear();
+  if (--GDepth == 0) RecordComRelease();
 }
 
 }  // namespace tolvane::platform
