@@ -230,6 +230,28 @@ TEST(LibraryProcess, ACopyNamedHttpdExeServesDirectly) {
   EXPECT_EQ(Output.find("SKIPPED"), std::string::npos) << Output;
 }
 
+// Runs in a child (started by the test below): the host serves a request and
+// ends the process without TerminateExtension or dlclose.
+TEST(LibraryProcess, ExitWithoutUnloadChild) {
+  if (!std::getenv("TOLVANE_EXIT_CHILD")) GTEST_SKIP() << "runs in a child process";
+  TLibrary* Library = new TLibrary;  // never closed: the process ends with it loaded
+  ASSERT_TRUE(Library->Ready()) << dlerror();
+  StartUp(*Library);
+  auto* C = new TFakeIsapiConnection;
+  Browse(*C);
+  ASSERT_EQ(Library->HttpExtensionProc(C->ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C->WaitDone(10s));
+  std::exit(C->Written() == kPage ? 0 : 3);
+}
+
+TEST(LibraryProcess, AHostExitingWithTheLibraryLoadedEndsCleanly) {
+  const std::string Command = "TOLVANE_EXIT_CHILD=1 '" + std::filesystem::read_symlink("/proc/self/exe").string() +
+                              "' --gtest_filter=LibraryProcess.ExitWithoutUnloadChild > /dev/null 2>&1";
+  const int Status = std::system(Command.c_str());
+  ASSERT_TRUE(WIFEXITED(Status)) << "signal " << (WIFSIGNALED(Status) ? WTERMSIG(Status) : 0);
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+}
+
 namespace {
 
 // The effective user id each WriteClient ran under, read on the thread that

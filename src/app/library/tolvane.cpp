@@ -1,5 +1,8 @@
 // The loadable extension: the three exported ISAPI entry points and the
 // hooks that load and unload the library core.
+#include <atomic>
+#include <cstdlib>
+
 #include "app/extension_library.h"
 #include "isapi/isapi_entry_points.h"
 
@@ -15,7 +18,17 @@ TOLVANE_EXPORT BOOL TerminateExtension(DWORD dwFlags) { return tolvane::exports:
 
 namespace {
 
+// Set by an exit handler. A process that ends with the library still loaded
+// runs every exit handler, which destroys the library's static objects,
+// before the library's unload hook: the hook must then leave everything to
+// the end of the process rather than free the application with helpers
+// already gone. On dlclose the handler runs after the unload hook instead.
+constinit std::atomic<bool> ProcessExiting{false};
+
+void MarkProcessExiting() { ProcessExiting.store(true, std::memory_order_relaxed); }
+
 __attribute__((constructor)) void LoadLibraryHook() {
+  std::atexit(&MarkProcessExiting);
   try {
     tolvane::LoadExtensionLibrary();
   } catch (...) {
@@ -24,6 +37,8 @@ __attribute__((constructor)) void LoadLibraryHook() {
   }
 }
 
-__attribute__((destructor)) void UnloadLibraryHook() { tolvane::UnloadExtensionLibrary(); }
+__attribute__((destructor)) void UnloadLibraryHook() {
+  if (!ProcessExiting.load(std::memory_order_relaxed)) tolvane::UnloadExtensionLibrary();
+}
 
 }  // namespace
