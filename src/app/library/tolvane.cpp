@@ -1,10 +1,13 @@
 // The loadable extension: the three exported ISAPI entry points and the
 // hooks that load and unload the library core.
+#include <cxxabi.h>
+
 #include <atomic>
-#include <cstdlib>
 
 #include "app/extension_library.h"
 #include "isapi/isapi_entry_points.h"
+
+extern "C" void* __dso_handle;
 
 #define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -25,10 +28,12 @@ namespace {
 // already gone. On dlclose the handler runs after the unload hook instead.
 constinit std::atomic<bool> ProcessExiting{false};
 
-void MarkProcessExiting() { ProcessExiting.store(true, std::memory_order_relaxed); }
+void MarkProcessExiting(void*) { ProcessExiting.store(true, std::memory_order_relaxed); }
 
 __attribute__((constructor)) void LoadLibraryHook() {
-  std::atexit(&MarkProcessExiting);
+  // Registered for this library (its DSO handle), so dlclose drops the
+  // handler with the library and no exit handler points into unmapped code.
+  abi::__cxa_atexit(&MarkProcessExiting, nullptr, &__dso_handle);
   try {
     tolvane::LoadExtensionLibrary();
   } catch (...) {
