@@ -25,5 +25,6 @@ TV_DEFINE_CLASS(EFilerError, EStreamError);
 TV_DEFINE_CLASS(EReadError, EFilerError);
 TV_DEFINE_CLASS(EWriteError, EFilerError);
 TV_DEFINE_CLASS(EClassNotFound, EFilerError);
+TV_DEFINE_CLASS(EInvalidCast, Exception);
 
 }  // namespace tolvane

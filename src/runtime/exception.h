@@ -49,5 +49,6 @@ TV_DECLARE_EXCEPTION(EFilerError, EStreamError);
 TV_DECLARE_EXCEPTION(EReadError, EFilerError);
 TV_DECLARE_EXCEPTION(EWriteError, EFilerError);
 TV_DECLARE_EXCEPTION(EClassNotFound, EFilerError);
+TV_DECLARE_EXCEPTION(EInvalidCast, Exception);
 
 }  // namespace tolvane

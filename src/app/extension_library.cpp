@@ -1,0 +1,56 @@
+#include "app/extension_library.h"
+
+#include "app/web_module1.h"
+#include "isapi/isapi_app.h"
+#include "isapi/isapi_entry_points.h"
+#include "platform/com.h"
+#include "runtime/com_init.h"
+#include "webapp/web_application.h"
+#include "webapp/web_context.h"
+
+namespace tolvane {
+namespace {
+
+constinit bool Loaded = false;
+// The unload callback that was in place before the library's own.
+constinit TDllProc PreviousDllProc = nullptr;
+
+void MainBlock() {
+  CoInitFlags = platform::kCoInitMultithreaded;
+  Application->Initialize();
+  // The class itself, not the WebModuleClass constant: this runs from the
+  // library's load hook, possibly before the constant's initializer.
+  Application->SetWebModuleClass(TWebModule1::StaticClass());
+  Application->Run();
+}
+
+}  // namespace
+
+bool ExtensionLibraryLoaded() { return Loaded; }
+
+void LoadExtensionLibrary() {
+  if (Loaded) return;
+  Loaded = true;
+  PreviousDllProc = DllProc;
+  InitWebContextHooks();
+  InitApplication();
+  InitThreadPoolUnit();
+  MainBlock();
+}
+
+void UnloadExtensionLibrary() noexcept {
+  if (!Loaded) return;
+  Loaded = false;
+  DoneThreadPoolUnit();
+  try {
+    if (DllProc) DllProc(kDllProcessDetach);
+  } catch (...) {
+    // The library is going away; there is nobody left to tell.
+  }
+  DllProc = PreviousDllProc;
+  OldDllProc = nullptr;
+  WebApplicationFileName().clear();
+  CoInitFlags = kCoInitFlagsUnset;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,21 @@
+#pragma once
+// Loading and unloading the extension library. The loadable library's own
+// hooks call these; tests call them to load and unload the library in process.
+// No work happens in static initializers, so the order below never depends on
+// the order in which the linker placed the code.
+namespace tolvane {
+
+// The unit initializations in order (web context hooks, the application
+// object, the worker-pool settings), then the main block: COM flags, Initialize,
+// the module class TWebModule1, Run. Does nothing when already loaded.
+void LoadExtensionLibrary();
+// Stops a pool that TerminateExtension did not (before the application object
+// goes, so no worker serves with a destroyed one), runs the library-exit
+// handling that frees the application object, then the other finalizations.
+// Does nothing when not loaded. Lets no exception out.
+void UnloadExtensionLibrary() noexcept;
+
+// Whether LoadExtensionLibrary ran and UnloadExtensionLibrary did not.
+bool ExtensionLibraryLoaded();
+
+}  // namespace tolvane

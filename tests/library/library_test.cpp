@@ -1,0 +1,296 @@
+// The built library loaded the way a host loads it: dlopen, the three
+// exported entry points, dlclose. Requests come from the fake host; threads
+// are counted from /proc/self/task.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "isapi/isapi.h"
+#include "support/fake_isapi_host.h"
+
+using tolvane::testing::TFakeIsapiConnection;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
+
+int ThreadCount() {
+  // A sanitizer's own helper thread starts with the process's first extra
+  // thread: have one started and ended before anything is counted.
+  static const bool HelperStarted = (std::thread([] {}).join(), true);
+  (void)HelperStarted;
+  int Count = 0;
+  if (DIR* Dir = opendir("/proc/self/task")) {
+    while (dirent* Entry = readdir(Dir))
+      if (Entry->d_name[0] != '.') ++Count;
+    closedir(Dir);
+  }
+  return Count;
+}
+
+// Threads end a little after they are told to: wait for the count.
+bool AwaitThreadCount(int Expected, std::chrono::milliseconds Timeout = 10s) {
+  const auto Deadline = std::chrono::steady_clock::now() + Timeout;
+  while (ThreadCount() != Expected) {
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+bool Loaded(const char* Path) {
+  void* Handle = dlopen(Path, RTLD_NOW | RTLD_NOLOAD);
+  if (Handle) dlclose(Handle);
+  return Handle != nullptr;
+}
+
+// One load of the library, unloaded when it goes out of scope.
+class TLibrary {
+ public:
+  explicit TLibrary(const char* Path = TOLVANE_LIBRARY) : FHandle(dlopen(Path, RTLD_NOW | RTLD_LOCAL)) {
+    if (!FHandle) return;
+    GetExtensionVersion = reinterpret_cast<PFN_GETEXTENSIONVERSION>(dlsym(FHandle, "GetExtensionVersion"));
+    HttpExtensionProc = reinterpret_cast<PFN_HTTPEXTENSIONPROC>(dlsym(FHandle, "HttpExtensionProc"));
+    TerminateExtension = reinterpret_cast<PFN_TERMINATEEXTENSION>(dlsym(FHandle, "TerminateExtension"));
+  }
+  ~TLibrary() { Close(); }
+  void Close() {
+    if (FHandle) dlclose(FHandle);
+    FHandle = nullptr;
+  }
+  bool Ready() const { return FHandle && GetExtensionVersion && HttpExtensionProc && TerminateExtension; }
+
+  PFN_GETEXTENSIONVERSION GetExtensionVersion = nullptr;
+  PFN_HTTPEXTENSIONPROC HttpExtensionProc = nullptr;
+  PFN_TERMINATEEXTENSION TerminateExtension = nullptr;
+
+ private:
+  void* FHandle;
+};
+
+void Browse(TFakeIsapiConnection& C) {
+  C.SetMethod("GET").SetPathInfo("/").SetVariable("SERVER_PROTOCOL", "HTTP/1.1");
+}
+
+void ExpectPage(const TFakeIsapiConnection& C) {
+  auto Header = C.SupportCalls(HSE_REQ_SEND_RESPONSE_HEADER);
+  ASSERT_EQ(Header.size(), 1u);
+  EXPECT_EQ(Header[0].Data, "200 OK");
+  ASSERT_TRUE(Header[0].Extra);
+  EXPECT_NE(Header[0].Extra->find("Content-Type: text/html\r\n"), std::string::npos) << *Header[0].Extra;
+  EXPECT_NE(Header[0].Extra->find("Content-Length: 60\r\n"), std::string::npos) << *Header[0].Extra;
+  EXPECT_EQ(C.Written(), kPage);
+}
+
+HSE_VERSION_INFO StartUp(TLibrary& Library) {
+  HSE_VERSION_INFO Ver{};
+  EXPECT_EQ(Library.GetExtensionVersion(&Ver), ISAPI_TRUE);
+  return Ver;
+}
+
+}  // namespace
+
+TEST(LibraryExports, ExactlyTheThreeEntryPoints) {
+  std::unique_ptr<FILE, int (*)(FILE*)> Pipe(
+      popen((std::string("nm -D --defined-only ") + TOLVANE_LIBRARY + " 2>&1").c_str(), "r"), pclose);
+  ASSERT_TRUE(Pipe);
+  std::set<std::string> Names;
+  char Line[1024];
+  while (fgets(Line, sizeof Line, Pipe.get())) {
+    std::string Text(Line);
+    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
+    const std::size_t Space = Text.rfind(' ');
+    Names.insert(Space == std::string::npos ? Text : Text.substr(Space + 1));
+  }
+  EXPECT_EQ(Names, (std::set<std::string>{"GetExtensionVersion", "HttpExtensionProc", "TerminateExtension"}));
+}
+
+TEST(LibraryProcess, WorkersStartWithTheFirstRequestAndQueuedRequestsAreServedBeforeTerminate) {
+  const int Before = ThreadCount();
+  TLibrary Library;
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  HSE_VERSION_INFO Ver = StartUp(Library);
+  EXPECT_EQ(Ver.dwExtensionVersion, 0x00020000u);
+  EXPECT_STREQ(Ver.lpszExtensionDesc, "");
+  EXPECT_EQ(ThreadCount(), Before);
+
+  std::vector<std::unique_ptr<TFakeIsapiConnection>> Connections;
+  for (int I = 0; I < 200; ++I) {
+    Connections.push_back(std::make_unique<TFakeIsapiConnection>());
+    Browse(*Connections.back());
+    ASSERT_EQ(Library.HttpExtensionProc(Connections.back()->ECB()), HSE_STATUS_PENDING);
+    if (I == 0) {
+      EXPECT_TRUE(AwaitThreadCount(Before + 25)) << ThreadCount();
+    }
+  }
+  EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+  EXPECT_EQ(ThreadCount(), Before);
+  for (auto& C : Connections) {
+    EXPECT_EQ(C->DoneCount(), 1);
+    ExpectPage(*C);
+  }
+
+  // After TerminateExtension: served on the calling thread.
+  TFakeIsapiConnection After;
+  Browse(After);
+  EXPECT_EQ(Library.HttpExtensionProc(After.ECB()), HSE_STATUS_SUCCESS);
+  ExpectPage(After);
+  EXPECT_EQ(After.DoneCount(), 0);
+  for (const auto& Call : After.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
+  EXPECT_EQ(ThreadCount(), Before);
+}
+
+TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
+  const int Before = ThreadCount();
+  {
+    TLibrary Library;
+    ASSERT_TRUE(Library.Ready()) << dlerror();
+    StartUp(Library);
+    std::vector<std::unique_ptr<TFakeIsapiConnection>> Connections;
+    for (int I = 0; I < 50; ++I) {
+      Connections.push_back(std::make_unique<TFakeIsapiConnection>());
+      Browse(*Connections.back());
+      ASSERT_EQ(Library.HttpExtensionProc(Connections.back()->ECB()), HSE_STATUS_PENDING);
+    }
+    EXPECT_TRUE(AwaitThreadCount(Before + 25));
+    Library.Close();
+    EXPECT_FALSE(Loaded(TOLVANE_LIBRARY)) << "dlclose left the library mapped";
+    EXPECT_EQ(ThreadCount(), Before);
+    for (auto& C : Connections) {
+      EXPECT_EQ(C->DoneCount(), 1);
+      ExpectPage(*C);
+    }
+  }
+  // And it loads and serves again.
+  TLibrary Again;
+  ASSERT_TRUE(Again.Ready());
+  StartUp(Again);
+  TFakeIsapiConnection C;
+  Browse(C);
+  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+}
+
+// Runs inside a copy of this program named HTTPD.EXE (started by the test
+// below); skipped in the ordinary run.
+TEST(LibraryProcess, HttpdHostIsServedOnTheCallingThread) {
+  if (!std::getenv("TOLVANE_AS_HTTPD")) GTEST_SKIP() << "runs inside the HTTPD.EXE copy";
+  const int Before = ThreadCount();
+  TLibrary Library;
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library);
+  for (int I = 0; I < 3; ++I) {
+    TFakeIsapiConnection C;
+    Browse(C);
+    EXPECT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
+    ExpectPage(C);
+    for (const auto& Call : C.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(ThreadCount(), Before);
+  EXPECT_EQ(Library.TerminateExtension(HSE_TERM_ADVISORY_UNLOAD), ISAPI_TRUE);
+}
+
+TEST(LibraryProcess, ACopyNamedHttpdExeServesDirectly) {
+  namespace fs = std::filesystem;
+  const fs::path Dir = fs::temp_directory_path() / ("tolvane_httpd_" + std::to_string(getpid()));
+  fs::create_directories(Dir);
+  const fs::path Copy = Dir / "HTTPD.EXE";
+  fs::copy_file(fs::read_symlink("/proc/self/exe"), Copy, fs::copy_options::overwrite_existing);
+  const std::string Command = "TOLVANE_AS_HTTPD=1 '" + Copy.string() +
+                              "' --gtest_filter=LibraryProcess.HttpdHostIsServedOnTheCallingThread"
+                              " --gtest_brief=1 > '" + (Dir / "out.txt").string() + "' 2>&1";
+  const int Status = std::system(Command.c_str());
+  std::string Output;
+  if (FILE* F = fopen((Dir / "out.txt").c_str(), "r")) {
+    char Buffer[4096];
+    std::size_t N;
+    while ((N = fread(Buffer, 1, sizeof Buffer, F)) > 0) Output.append(Buffer, N);
+    fclose(F);
+  }
+  fs::remove_all(Dir);
+  ASSERT_TRUE(WIFEXITED(Status)) << Output;
+  EXPECT_EQ(WEXITSTATUS(Status), 0) << Output;
+  EXPECT_EQ(Output.find("SKIPPED"), std::string::npos) << Output;
+}
+
+// Runs in a child (started by the test below): the host serves a request and
+// ends the process without TerminateExtension or dlclose.
+TEST(LibraryProcess, ExitWithoutUnloadChild) {
+  if (!std::getenv("TOLVANE_EXIT_CHILD")) GTEST_SKIP() << "runs in a child process";
+  TLibrary* Library = new TLibrary;  // never closed: the process ends with it loaded
+  ASSERT_TRUE(Library->Ready()) << dlerror();
+  StartUp(*Library);
+  auto* C = new TFakeIsapiConnection;
+  Browse(*C);
+  ASSERT_EQ(Library->HttpExtensionProc(C->ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C->WaitDone(10s));
+  std::exit(C->Written() == kPage ? 0 : 3);
+}
+
+TEST(LibraryProcess, AHostExitingWithTheLibraryLoadedEndsCleanly) {
+  const std::string Command = "TOLVANE_EXIT_CHILD=1 '" + std::filesystem::read_symlink("/proc/self/exe").string() +
+                              "' --gtest_filter=LibraryProcess.ExitWithoutUnloadChild > /dev/null 2>&1";
+  const int Status = std::system(Command.c_str());
+  ASSERT_TRUE(WIFEXITED(Status)) << "signal " << (WIFSIGNALED(Status) ? WTERMSIG(Status) : 0);
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+}
+
+namespace {
+
+// The effective user id each WriteClient ran under, read on the thread that
+// made the call (the kernel keeps it per thread).
+std::atomic<long> WriterUid{-1};
+PFN_WRITECLIENT FakeWriteClient = nullptr;
+
+BOOL RecordingWriteClient(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved) {
+  WriterUid = syscall(SYS_geteuid);
+  return FakeWriteClient(ConnID, Buffer, Bytes, Reserved);
+}
+
+bool SetThreadUid(long Uid) { return syscall(SYS_setresuid, -1L, Uid, -1L) == 0; }
+
+}  // namespace
+
+TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing identities needs root";
+  TLibrary Library;
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library);
+  struct TCase {
+    long CallerUid;
+  } Cases[] = {{4321}, {0}, {9876}};
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.CallerUid);
+    TFakeIsapiConnection C;
+    Browse(C);
+    FakeWriteClient = C.ECB()->WriteClient;
+    C.ECB()->WriteClient = &RecordingWriteClient;
+    WriterUid = -1;
+    // Only this thread changes: the raw system call, not the process-wide wrapper.
+    ASSERT_TRUE(SetThreadUid(Case.CallerUid));
+    const DWORD Status = Library.HttpExtensionProc(C.ECB());
+    ASSERT_TRUE(SetThreadUid(0));
+    ASSERT_EQ(Status, HSE_STATUS_PENDING);
+    ASSERT_TRUE(C.WaitDone(10s));
+    EXPECT_EQ(WriterUid.load(), Case.CallerUid);
+    EXPECT_EQ(C.Written(), kPage);
+  }
+  EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+}
