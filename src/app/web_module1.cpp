@@ -5,7 +5,7 @@
 namespace tolvane {
 
 namespace {
-const TMethodInfo WebModule1Methods[] = {TV_METHOD(TWebModule1, WebModule1DefaultHandlerAction)};
+constinit const TMethodInfo WebModule1Methods[] = {TV_METHOD(TWebModule1, WebModule1DefaultHandlerAction)};
 }  // namespace
 
 TV_DEFINE_CLASS(TWebModule1, TWebModule, CreateComponent<TWebModule1>, {}, WebModule1Methods);

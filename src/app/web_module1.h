@@ -16,6 +16,6 @@ class TWebModule1 : public TWebModule {
 };
 
 // The module class the main block hands to the application object.
-inline const TClass WebModuleClass = TWebModule1::StaticClass();
+inline constexpr TClass WebModuleClass = &TWebModule1::ClassInfo_;
 
 }  // namespace tolvane

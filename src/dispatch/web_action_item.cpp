@@ -9,7 +9,7 @@ namespace tolvane {
 
 namespace {
 
-const TPropInfo ActionItemProps[] = {
+constinit const TPropInfo ActionItemProps[] = {
     WithDefault(TV_PROPERTY(TWebActionItem, Default), 0),
     WithDefault(TV_PROPERTY(TWebActionItem, Enabled), 1),
     WithDefault(TV_PROPERTY(TWebActionItem, MethodType), 0),

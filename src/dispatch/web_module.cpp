@@ -8,7 +8,7 @@ namespace tolvane {
 
 namespace {
 
-const TPropInfo WebModuleProps[] = {
+constinit const TPropInfo WebModuleProps[] = {
     TV_PROPERTY(TWebModule, Actions),
     TV_PROPERTY(TWebModule, BeforeDispatch),
     TV_PROPERTY(TWebModule, AfterDispatch),

@@ -22,7 +22,7 @@ bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' &
 TV_DEFINE_CLASS(TFiler, TObject);
 TV_DEFINE_CLASS(TComponent, TPersistent, CreateComponent<TComponent>, ComponentProps);
 
-void (*RemoveFixupReferencesProc)(TComponent* Root) = nullptr;
+std::atomic<void (*)(TComponent* Root)> RemoveFixupReferencesProc{nullptr};
 
 bool IsValidIdent(std::u16string_view Ident) {
   if (Ident.empty() || !(IsAsciiLetter(Ident[0]) || Ident[0] == u'_')) return false;
@@ -38,7 +38,8 @@ TComponent::TComponent(TComponent* AOwner) {
 TComponent::~TComponent() {
   FComponentState.Include(csDestroying);
   ReleaseLinks();
-  if (FComponentState.Contains(csFixups) && RemoveFixupReferencesProc) RemoveFixupReferencesProc(this);
+  if (FComponentState.Contains(csFixups))
+    if (auto drop = RemoveFixupReferencesProc.load(std::memory_order_relaxed)) drop(this);
 }
 
 void TComponent::ReleaseLinks() {

@@ -7,6 +7,7 @@
 // constructor) and free them with Free(): the owner hears of a new component
 // once it is fully built, and a component's own destruction steps run while it
 // is still whole.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -177,6 +178,6 @@ TClass GetClass(std::u16string_view ClassName);
 
 // Installed by the definition reader: a root whose stored references wait in
 // the process-wide list (csFixups) drops them when it goes.
-extern void (*RemoveFixupReferencesProc)(TComponent* Root);
+extern std::atomic<void (*)(TComponent* Root)> RemoveFixupReferencesProc;
 
 }  // namespace tolvane

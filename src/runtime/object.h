@@ -110,7 +110,7 @@ struct TClassInfo {
 #define TV_DECLARE_CLASS(Self)                                              \
  public:                                                                    \
   static const ::tolvane::TClassInfo ClassInfo_;                            \
-  static ::tolvane::TClass StaticClass() { return &ClassInfo_; }            \
+  static constexpr ::tolvane::TClass StaticClass() { return &ClassInfo_; }  \
   ::tolvane::TClass ClassType() const override { return &ClassInfo_; }      \
                                                                             \
  private:
@@ -123,7 +123,7 @@ struct TClassInfo {
 class TObject {
  public:
   static const TClassInfo ClassInfo_;
-  static TClass StaticClass() { return &ClassInfo_; }
+  static constexpr TClass StaticClass() { return &ClassInfo_; }
   virtual TClass ClassType() const { return &ClassInfo_; }
 
   virtual ~TObject() = default;

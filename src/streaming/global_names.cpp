@@ -24,9 +24,6 @@ bool DefaultIsUniqueGlobalComponentName(const String& Name) { return FindGlobalC
 
 void DropFixupsOf(TComponent* Root) { RemoveFixupReferences(Root); }
 
-// Components with waiting references drop them when they go; installed once,
-// before any reference can wait.
-const bool FixupHookInstalled = (RemoveFixupReferencesProc = DropFixupsOf, true);
 
 }  // namespace
 
@@ -73,7 +70,9 @@ TComponent* FindNestedComponent(TComponent* Root, std::u16string_view Path) {
 }
 
 void AddGlobalFixup(TPropFixup Fixup) {
-  (void)FixupHookInstalled;
+  // A component whose references wait drops them when it goes; the hook is
+  // in place before the first one can wait.
+  RemoveFixupReferencesProc.store(DropFixupsOf, std::memory_order_relaxed);
   Fixup.Root->SetFixupsPending(true);
   std::lock_guard lock(FixupsLock);
   GlobalFixups().push_back(std::move(Fixup));
