@@ -28,6 +28,12 @@ constexpr std::size_t FlushThreshold = 64 * 1024;
 // away for a while, so the answer is not lost to a connection reset.
 constexpr std::size_t MaxDiscardBytes = 1024 * 1024;
 constexpr auto LingerTime = std::chrono::seconds(2);
+// Response bytes a network thread keeps back for a slow client before it
+// waits for the socket after all.
+constexpr std::size_t DeferLimit = 1024 * 1024;
+
+// The request whose extension call runs inline on this network thread.
+thread_local const void* GInlineRequest = nullptr;
 
 std::chrono::milliseconds Ms(unsigned Value) { return std::chrono::milliseconds(Value); }
 
@@ -264,11 +270,16 @@ void TConnection::Dispatch() {
   // connection's network thread, so the extension is called right here and
   // the request does not travel between threads. Otherwise ReadClient has
   // to wait for the network, and that cannot happen on the network thread.
-  if (Request->FBodyRead) return Request->Run();
+  if (Request->FBodyRead) {
+    GInlineRequest = Request.get();
+    Request->Run();
+    GInlineRequest = nullptr;
+    return;
+  }
   asio::post(FHost.FCalls, [Request = std::move(Request)] { Request->Run(); });
 }
 
-bool TConnection::WriteNow(const asio::const_buffer* Buffers, std::size_t Count) {
+bool TConnection::WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer) {
   auto& Socket = FStream.socket();
   const auto Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
   std::size_t First = 0;
@@ -286,6 +297,12 @@ bool TConnection::WriteNow(const asio::const_buffer* Buffers, std::size_t Count)
     beast::error_code Error;
     std::size_t Sent = Socket.write_some(std::span<const asio::const_buffer>(Pieces.data(), Used), Error);
     if (Error == asio::error::would_block || Error == asio::error::try_again) {
+      if (Defer) {
+        FOut.append(static_cast<const char*>(Head.data()), Head.size());
+        for (std::size_t I = First + 1; I < Count; ++I)
+          FOut.append(static_cast<const char*>(Buffers[I].data()), Buffers[I].size());
+        return true;
+      }
       const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
       if (Left.count() <= 0) return false;
       pollfd Wait{Socket.native_handle(), POLLOUT, 0};
@@ -307,6 +324,21 @@ bool TConnection::WriteNow(const asio::const_buffer* Buffers, std::size_t Count)
     }
   }
   return true;
+}
+
+bool TConnection::WriteNow(const asio::const_buffer* Buffers, std::size_t Count, bool MayDefer) {
+  if (!FOut.empty()) {
+    // Bytes kept back earlier go first; below the limit new ones queue
+    // behind them.
+    if (MayDefer && FOut.size() < DeferLimit) {
+      for (std::size_t I = 0; I < Count; ++I) FOut.append(static_cast<const char*>(Buffers[I].data()), Buffers[I].size());
+      return true;
+    }
+    const asio::const_buffer Kept(FOut.data(), FOut.size());
+    if (!WriteOut(&Kept, 1, false)) return false;
+    FOut.clear();
+  }
+  return WriteOut(Buffers, Count, MayDefer);
 }
 
 void TConnection::ReadSome(std::shared_ptr<TReadOp> Op) {
@@ -355,8 +387,18 @@ void TConnection::Complete(bool KeepAlive, bool Written) {
     Self->FParser->get().body().data = nullptr;
     Self->FParser->get().body().size = 0;
     if (!Written) return Self->Close();
-    if (KeepAlive && Self->FParser->is_done()) return Self->ReadRequest();
-    Self->LingeringClose();
+    auto Next = [Self, KeepAlive](beast::error_code Error) {
+      if (Error) return Self->Close();
+      if (KeepAlive && Self->FParser->is_done()) return Self->ReadRequest();
+      Self->LingeringClose();
+    };
+    if (Self->FOut.empty()) return Next({});
+    // What the socket did not take while the extension ran on this thread.
+    Self->FStream.expires_after(Ms(Self->FHost.FOptions.FIoTimeoutMs));
+    asio::async_write(Self->FStream, asio::buffer(Self->FOut), [Self, Next](beast::error_code Error, std::size_t) {
+      Self->FOut.clear();
+      Next(Error);
+    });
   });
 }
 
@@ -545,10 +587,14 @@ bool TRequest::Flush(const char* Extra, std::size_t ExtraSize) {
   if (!FPending.empty()) Buffers[Count++] = asio::buffer(FPending);
   if (ExtraSize > 0) Buffers[Count++] = asio::buffer(Extra, ExtraSize);
   if (FFraming == fmChunked && BodySize > 0) Buffers[Count++] = asio::buffer("\r\n", 2);
-  const bool Written = Count == 0 || FConnection->WriteNow(Buffers.data(), Count);
+  const bool Written = Count == 0 || Send(Buffers.data(), Count);
   FPending.clear();
   if (!Written) FBroken = true;
   return Written;
+}
+
+bool TRequest::Send(const asio::const_buffer* Buffers, std::size_t Count) {
+  return FConnection->WriteNow(Buffers, Count, GInlineRequest == this);
 }
 
 bool TRequest::AppendBody(const char* Data, std::size_t Size) {
@@ -608,7 +654,7 @@ void TRequest::Finish() {
     }
     if (!FPending.empty()) Buffers[Count++] = asio::buffer(FPending);
     if (FFraming == fmChunked) Buffers[Count++] = asio::buffer(FPending.empty() ? "0\r\n\r\n" : "\r\n0\r\n\r\n", FPending.empty() ? 5 : 7);
-    Written = Count == 0 || FConnection->WriteNow(Buffers.data(), Count);
+    Written = Count == 0 || Send(Buffers.data(), Count);
     FPending.clear();
   }
   if (FHost.FAccessLog.Enabled()) {

@@ -41,8 +41,11 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
 
   // Called from the request's thread (any thread, the network thread
   // included) while the connection waits for it: writes on the caller's
-  // thread, waiting for the socket at most the I/O time-out.
-  bool WriteNow(const asio::const_buffer* Buffers, std::size_t Count);
+  // thread, waiting for the socket at most the I/O time-out. With MayDefer
+  // (the caller is this connection's network thread) what the socket does
+  // not take at once is kept, up to a limit, and sent after the request
+  // instead of holding the network thread for a slow client.
+  bool WriteNow(const asio::const_buffer* Buffers, std::size_t Count, bool MayDefer);
   // Some body bytes into Buffer: true with Got 0 at the end of the body;
   // false when the client fails, is too slow or sends too much.
   bool ReadBodyBlocking(void* Buffer, std::size_t Size, std::size_t& Got);
@@ -69,6 +72,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void LingeringClose();
   void DiscardUntilClosed();
   void Close();
+  // Writes the buffers, waiting for the socket unless Defer, in which case
+  // what is left goes to FOut.
+  bool WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer);
 
   THostContext& FHost;
   beast::tcp_stream FStream;
@@ -137,6 +143,7 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
   std::string TakeHeadIfUnsent(bool KeepAlive);
   bool KeepAliveNow() const;
   void Finish();
+  bool Send(const asio::const_buffer* Buffers, std::size_t Count);
   BOOL SupportFunction(DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWORD DataType);
 
   std::shared_ptr<TConnection> FConnection;
