@@ -270,7 +270,7 @@ void TConnection::Dispatch() {
   // connection's network thread, so the extension is called right here and
   // the request does not travel between threads. Otherwise ReadClient has
   // to wait for the network, and that cannot happen on the network thread.
-  if (Request->FBodyRead) {
+  if (Request->FBodyRead && FHost.FOptions.FDirectCalls) {
     GInlineRequest = Request.get();
     Request->Run();
     GInlineRequest = nullptr;

@@ -41,19 +41,24 @@ TEST(HostCalls, LargeResponsesReachASlowReaderWholeAndKeepTheConnection) {
   struct TCase {
     const char* Name;
     const char* Extension;
+    std::vector<std::string> Options;
     std::string Target;
     std::string Body;
     std::string Next;      // the pipelined request after it
     std::string NextBody;  // and its answer
   } Cases[] = {
-      {"64 KiB writes on the network thread", TOLVANE_TEST_EXTENSION, "/big?" + std::to_string(320 * 65536),
+      {"64 KiB writes on the network thread", TOLVANE_TEST_EXTENSION, {}, "/big?" + std::to_string(320 * 65536),
        std::string(320 * 65536, 'x'), "/hello", "hello\n"},
-      {"1000-byte writes from the extension's threads", TOLVANE_POOLED_EXTENSION,
+      {"64 KiB writes on a request thread", TOLVANE_TEST_EXTENSION, {"--direct-calls", "off"},
+       "/big?" + std::to_string(320 * 65536), std::string(320 * 65536, 'x'), "/hello", "hello\n"},
+      {"1000-byte writes from the extension's threads", TOLVANE_POOLED_EXTENSION, {},
        "/big?" + std::to_string(Letters.size()), Letters, "/page", Page},
   };
   for (const auto& Case : Cases) {
     THostProcess Host;
-    ASSERT_TRUE(Host.Start({"--io-threads", "1"}, {}, Case.Extension)) << Host.Log();
+    std::vector<std::string> Options = {"--io-threads", "1"};
+    Options.insert(Options.end(), Case.Options.begin(), Case.Options.end());
+    ASSERT_TRUE(Host.Start(Options, {}, Case.Extension)) << Host.Log();
     TRawClient Client(Host.Port());
     ASSERT_TRUE(Client.Connected());
     ASSERT_TRUE(Client.Send("GET " + Case.Target + " HTTP/1.1\r\nHost: t\r\n\r\nGET " + Case.Next +
