@@ -281,7 +281,9 @@ void TConnection::Dispatch() {
 
 bool TConnection::WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer) {
   auto& Socket = FStream.socket();
-  const auto Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
+  // The time-out counts from the last progress, so a slow but steady reader
+  // of a long response is not cut off.
+  auto Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
   std::size_t First = 0;
   asio::const_buffer Head = Count ? Buffers[0] : asio::const_buffer();
   constexpr std::size_t MaxPieces = 8;
@@ -311,6 +313,7 @@ bool TConnection::WriteOut(const asio::const_buffer* Buffers, std::size_t Count,
     }
     if (Error == asio::error::interrupted) continue;
     if (Error) return false;
+    Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
     // Skip what left, buffer by buffer.
     while (Sent > 0 && First < Count) {
       if (Sent < Head.size()) {
