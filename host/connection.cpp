@@ -6,9 +6,14 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <poll.h>
+
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <span>
 
 namespace tolvane::host {
 
@@ -23,6 +28,12 @@ constexpr std::size_t FlushThreshold = 64 * 1024;
 // away for a while, so the answer is not lost to a connection reset.
 constexpr std::size_t MaxDiscardBytes = 1024 * 1024;
 constexpr auto LingerTime = std::chrono::seconds(2);
+// Response bytes a network thread keeps back for a slow client before it
+// waits for the socket after all.
+constexpr std::size_t DeferLimit = 1024 * 1024;
+
+// The request whose extension call runs inline on this network thread.
+thread_local const void* GInlineRequest = nullptr;
 
 std::chrono::milliseconds Ms(unsigned Value) { return std::chrono::milliseconds(Value); }
 
@@ -98,6 +109,9 @@ struct TConnection::TReadOp {
 TConnection::TConnection(asio::ip::tcp::socket Socket, THostContext& Host) : FHost(Host), FStream(std::move(Socket)) {
   beast::error_code Error;
   FStream.socket().set_option(asio::ip::tcp::no_delay(true), Error);
+  // Responses are written on the extension's thread with a bounded wait
+  // (WriteNow): a full socket must answer "would block", not hang.
+  FStream.socket().non_blocking(true, Error);
   const auto Remote = FStream.socket().remote_endpoint(Error);
   if (!Error) {
     FRemoteAddr = AddressText(Remote.address());
@@ -248,27 +262,86 @@ void TConnection::Dispatch() {
   Request->FIsHead = Message.method() == http::verb::head;
   Request->FHttp10 = Message.version() == 10;
   Request->FClientKeepAlive = FParser->keep_alive();
+  Request->FBodyRead = FParser->is_done();
   Request->Prepare();
   FHost.FRegistry.Add(Id, Request);
   FHost.FInFlight.fetch_add(1);
+  // With the body read whole nothing the extension asks for waits on this
+  // connection's network thread, so the extension is called right here and
+  // the request does not travel between threads. Otherwise ReadClient has
+  // to wait for the network, and that cannot happen on the network thread.
+  if (Request->FBodyRead && FHost.FOptions.FDirectCalls) {
+    GInlineRequest = Request.get();
+    Request->Run();
+    GInlineRequest = nullptr;
+    return;
+  }
   asio::post(FHost.FCalls, [Request = std::move(Request)] { Request->Run(); });
 }
 
-bool TConnection::WriteBlocking(std::vector<asio::const_buffer> Buffers) {
-  auto Result = std::make_shared<std::promise<beast::error_code>>();
-  auto Future = Result->get_future();
-  asio::post(FStream.get_executor(), [Self = shared_from_this(), Buffers = std::move(Buffers), Result]() mutable {
-    Self->FStream.expires_after(Ms(Self->FHost.FOptions.FIoTimeoutMs));
-    // The buffers are copied into the operation: only the bytes they point to
-    // must outlive it, and the caller waits.
-    asio::async_write(Self->FStream, Buffers,
-                      [Self, Result](beast::error_code Error, std::size_t) { Result->set_value(Error); });
-  });
-  try {
-    return !Future.get();
-  } catch (const std::future_error&) {
-    return false;  // the network threads are gone
+bool TConnection::WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer) {
+  auto& Socket = FStream.socket();
+  // The time-out counts from the last progress, so a slow but steady reader
+  // of a long response is not cut off.
+  auto Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
+  std::size_t First = 0;
+  asio::const_buffer Head = Count ? Buffers[0] : asio::const_buffer();
+  constexpr std::size_t MaxPieces = 8;
+  while (First < Count) {
+    if (Head.size() == 0) {
+      if (++First < Count) Head = Buffers[First];
+      continue;
+    }
+    std::array<asio::const_buffer, MaxPieces> Pieces;
+    std::size_t Used = 0;
+    Pieces[Used++] = Head;
+    for (std::size_t I = First + 1; I < Count && Used < MaxPieces; ++I) Pieces[Used++] = Buffers[I];
+    beast::error_code Error;
+    std::size_t Sent = Socket.write_some(std::span<const asio::const_buffer>(Pieces.data(), Used), Error);
+    if (Error == asio::error::would_block || Error == asio::error::try_again) {
+      if (Defer) {
+        FOut.append(static_cast<const char*>(Head.data()), Head.size());
+        for (std::size_t I = First + 1; I < Count; ++I)
+          FOut.append(static_cast<const char*>(Buffers[I].data()), Buffers[I].size());
+        return true;
+      }
+      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+      if (Left.count() <= 0) return false;
+      pollfd Wait{Socket.native_handle(), POLLOUT, 0};
+      if (::poll(&Wait, 1, static_cast<int>(std::min<long long>(Left.count(), 1000))) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    if (Error == asio::error::interrupted) continue;
+    if (Error) return false;
+    Deadline = std::chrono::steady_clock::now() + Ms(FHost.FOptions.FIoTimeoutMs);
+    // Skip what left, buffer by buffer.
+    while (Sent > 0 && First < Count) {
+      if (Sent < Head.size()) {
+        Head += Sent;
+        Sent = 0;
+      } else {
+        Sent -= Head.size();
+        if (++First < Count) Head = Buffers[First];
+        else Head = asio::const_buffer();
+      }
+    }
   }
+  return true;
+}
+
+bool TConnection::WriteNow(const asio::const_buffer* Buffers, std::size_t Count, bool MayDefer) {
+  if (!FOut.empty()) {
+    // Bytes kept back earlier go first; below the limit new ones queue
+    // behind them.
+    if (MayDefer && FOut.size() < DeferLimit) {
+      for (std::size_t I = 0; I < Count; ++I) FOut.append(static_cast<const char*>(Buffers[I].data()), Buffers[I].size());
+      return true;
+    }
+    const asio::const_buffer Kept(FOut.data(), FOut.size());
+    if (!WriteOut(&Kept, 1, false)) return false;
+    FOut.clear();
+  }
+  return WriteOut(Buffers, Count, MayDefer);
 }
 
 void TConnection::ReadSome(std::shared_ptr<TReadOp> Op) {
@@ -310,20 +383,25 @@ bool TConnection::ReadBodyBlocking(void* Buffer, std::size_t Size, std::size_t& 
   }
 }
 
-void TConnection::Complete(std::string Packet, bool KeepAlive) {
-  asio::post(FStream.get_executor(), [Self = shared_from_this(), Packet = std::move(Packet), KeepAlive]() mutable {
+void TConnection::Complete(bool KeepAlive, bool Written) {
+  // Runs at once when the request finished on this connection's own
+  // network thread; from an extension thread it is queued.
+  asio::dispatch(FStream.get_executor(), [Self = shared_from_this(), KeepAlive, Written] {
     Self->FParser->get().body().data = nullptr;
     Self->FParser->get().body().size = 0;
+    if (!Written) return Self->Close();
     auto Next = [Self, KeepAlive](beast::error_code Error) {
       if (Error) return Self->Close();
       if (KeepAlive && Self->FParser->is_done()) return Self->ReadRequest();
       Self->LingeringClose();
     };
-    if (Packet.empty()) return Next({});
-    Self->FOut = std::move(Packet);
+    if (Self->FOut.empty()) return Next({});
+    // What the socket did not take while the extension ran on this thread.
     Self->FStream.expires_after(Ms(Self->FHost.FOptions.FIoTimeoutMs));
-    asio::async_write(Self->FStream, asio::buffer(Self->FOut),
-                      [Next](beast::error_code Error, std::size_t) { Next(Error); });
+    asio::async_write(Self->FStream, asio::buffer(Self->FOut), [Self, Next](beast::error_code Error, std::size_t) {
+      Self->FOut.clear();
+      Next(Error);
+    });
   });
 }
 
@@ -401,10 +479,17 @@ void TRequest::Run() {
     Result = HSE_STATUS_ERROR;
   }
   FHost.FInsideCall.fetch_sub(1);
+  if (Result == HSE_STATUS_PENDING) {
+    FResult = Result;
+    if (FPendingGate.fetch_add(1, std::memory_order_acq_rel) == 1) {
+      std::lock_guard Guard(FCallLock);
+      Finish();
+    }
+    return;
+  }
   std::lock_guard Guard(FCallLock);
-  FReturned = true;
   FResult = Result;
-  if (Result != HSE_STATUS_PENDING || FDoneCalled) Finish();
+  Finish();
 }
 
 std::optional<std::string> TRequest::Variable(std::string_view Name) const {
@@ -494,22 +579,25 @@ std::string TRequest::TakeHeadIfUnsent(bool KeepAlive) {
 bool TRequest::Flush(const char* Extra, std::size_t ExtraSize) {
   const std::string Head = TakeHeadIfUnsent(KeepAliveNow());
   const std::size_t BodySize = FPending.size() + ExtraSize;
-  std::string ChunkLine;
-  std::vector<asio::const_buffer> Buffers;
-  if (!Head.empty()) Buffers.push_back(asio::buffer(Head));
+  char ChunkLine[24];
+  std::array<asio::const_buffer, 5> Buffers;
+  std::size_t Count = 0;
+  if (!Head.empty()) Buffers[Count++] = asio::buffer(Head);
   if (FFraming == fmChunked && BodySize > 0) {
-    char Line[24];
-    std::snprintf(Line, sizeof Line, "%zx\r\n", BodySize);
-    ChunkLine = Line;
-    Buffers.push_back(asio::buffer(ChunkLine));
+    const int Length = std::snprintf(ChunkLine, sizeof ChunkLine, "%zx\r\n", BodySize);
+    Buffers[Count++] = asio::buffer(ChunkLine, static_cast<std::size_t>(Length));
   }
-  if (!FPending.empty()) Buffers.push_back(asio::buffer(FPending));
-  if (ExtraSize > 0) Buffers.push_back(asio::buffer(Extra, ExtraSize));
-  if (FFraming == fmChunked && BodySize > 0) Buffers.push_back(asio::buffer("\r\n", 2));
-  const bool Written = Buffers.empty() || FConnection->WriteBlocking(std::move(Buffers));
+  if (!FPending.empty()) Buffers[Count++] = asio::buffer(FPending);
+  if (ExtraSize > 0) Buffers[Count++] = asio::buffer(Extra, ExtraSize);
+  if (FFraming == fmChunked && BodySize > 0) Buffers[Count++] = asio::buffer("\r\n", 2);
+  const bool Written = Count == 0 || Send(Buffers.data(), Count);
   FPending.clear();
   if (!Written) FBroken = true;
   return Written;
+}
+
+bool TRequest::Send(const asio::const_buffer* Buffers, std::size_t Count) {
+  return FConnection->WriteNow(Buffers, Count, GInlineRequest == this);
 }
 
 bool TRequest::AppendBody(const char* Data, std::size_t Size) {
@@ -555,21 +643,21 @@ void TRequest::Finish() {
   if (!FConnection->BodyComplete()) FMustClose = true;
   if (FResult == HSE_STATUS_ERROR) FMustClose = true;
   const bool KeepAlive = KeepAliveNow();
-  std::string Packet;
+  bool Written = false;
   if (!FBroken) {
-    Packet = TakeHeadIfUnsent(KeepAlive);
-    if (FFraming == fmChunked) {
-      if (!FPending.empty()) {
-        char Line[24];
-        std::snprintf(Line, sizeof Line, "%zx\r\n", FPending.size());
-        Packet += Line;
-        Packet += FPending;
-        Packet += "\r\n";
-      }
-      Packet += "0\r\n\r\n";
-    } else {
-      Packet += FPending;
+    // Head, last body bytes and the chunked trailer leave in one write.
+    const std::string Head = TakeHeadIfUnsent(KeepAlive);
+    char ChunkLine[24];
+    std::array<asio::const_buffer, 4> Buffers;
+    std::size_t Count = 0;
+    if (!Head.empty()) Buffers[Count++] = asio::buffer(Head);
+    if (FFraming == fmChunked && !FPending.empty()) {
+      const int Length = std::snprintf(ChunkLine, sizeof ChunkLine, "%zx\r\n", FPending.size());
+      Buffers[Count++] = asio::buffer(ChunkLine, static_cast<std::size_t>(Length));
     }
+    if (!FPending.empty()) Buffers[Count++] = asio::buffer(FPending);
+    if (FFraming == fmChunked) Buffers[Count++] = asio::buffer(FPending.empty() ? "0\r\n\r\n" : "\r\n0\r\n\r\n", FPending.empty() ? 5 : 7);
+    Written = Count == 0 || Send(Buffers.data(), Count);
     FPending.clear();
   }
   if (FHost.FAccessLog.Enabled()) {
@@ -578,7 +666,7 @@ void TRequest::Finish() {
                            (FBodyBytes ? std::to_string(FBodyBytes) : std::string("-")) + "\n");
   }
   FHost.FRegistry.Remove(FId);
-  FConnection->Complete(std::move(Packet), KeepAlive && !FBroken);
+  FConnection->Complete(KeepAlive && !FBroken, Written);
   FConnection.reset();
   FHost.FInFlight.fetch_sub(1);
 }
@@ -632,6 +720,10 @@ BOOL TRequest::ReadClientCallback(HCONN ConnID, LPVOID Buffer, LPDWORD Size) {
   if (*Size == 0) return ISAPI_TRUE;
   if (!Buffer) return ISAPI_FALSE;
   std::size_t Got = 0;
+  if (Request->FBodyRead) {
+    *Size = 0;  // everything came with the control block
+    return ISAPI_TRUE;
+  }
   if (!Request->FConnection->ReadBodyBlocking(Buffer, *Size, Got)) {
     *Size = 0;
     Request->FMustClose = true;
@@ -694,7 +786,7 @@ BOOL TRequest::SupportFunction(DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWO
     case HSE_REQ_DONE_WITH_SESSION: {
       if (FDoneCalled) return ISAPI_FALSE;
       FDoneCalled = true;
-      if (FReturned && FResult == HSE_STATUS_PENDING) Finish();
+      if (FPendingGate.fetch_add(1, std::memory_order_acq_rel) == 1) Finish();
       return ISAPI_TRUE;
     }
     default:

@@ -11,6 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,16 +39,20 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // At shutdown: a connection waiting for its next request is closed.
   void CloseIfIdle();
 
-  // Called from the request's thread while the connection waits for it.
-  bool WriteBlocking(std::vector<asio::const_buffer> Buffers);
+  // Called from the request's thread (any thread, the network thread
+  // included) while the connection waits for it: writes on the caller's
+  // thread, waiting for the socket at most the I/O time-out. With MayDefer
+  // (the caller is this connection's network thread) what the socket does
+  // not take at once is kept, up to a limit, and sent after the request
+  // instead of holding the network thread for a slow client.
+  bool WriteNow(const asio::const_buffer* Buffers, std::size_t Count, bool MayDefer);
   // Some body bytes into Buffer: true with Got 0 at the end of the body;
   // false when the client fails, is too slow or sends too much.
   bool ReadBodyBlocking(void* Buffer, std::size_t Size, std::size_t& Got);
   // Whether the whole request body has been read (same thread rule).
   bool BodyComplete() const { return FParser && FParser->is_done(); }
-  // Sends the last bytes of the response and goes on with the next request
-  // or closes.
-  void Complete(std::string Packet, bool KeepAlive);
+  // The response has left: goes on with the next request, or closes.
+  void Complete(bool KeepAlive, bool Written);
 
   const std::string& RemoteAddr() const { return FRemoteAddr; }
   unsigned short RemotePort() const { return FRemotePort; }
@@ -67,6 +72,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void LingeringClose();
   void DiscardUntilClosed();
   void Close();
+  // Writes the buffers, waiting for the socket unless Defer, in which case
+  // what is left goes to FOut.
+  bool WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer);
 
   THostContext& FHost;
   beast::tcp_stream FStream;
@@ -93,9 +101,14 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
   TRequest& operator=(const TRequest&) = delete;
 
   // Fills in the control block from the facts below; then Run calls the
-  // extension (on a request thread).
+  // extension (on a network thread when the body has been read whole, else
+  // on a request thread).
   void Prepare();
   void Run();
+
+  // Set when the whole body came with the request: ReadClient then never
+  // needs the network.
+  bool FBodyRead = false;
 
   std::string FMethod;
   std::string FTarget;
@@ -130,6 +143,7 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
   std::string TakeHeadIfUnsent(bool KeepAlive);
   bool KeepAliveNow() const;
   void Finish();
+  bool Send(const asio::const_buffer* Buffers, std::size_t Count);
   BOOL SupportFunction(DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWORD DataType);
 
   std::shared_ptr<TConnection> FConnection;
@@ -142,9 +156,13 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
  private:
   // Serialises the callbacks of this request, whatever threads they come from.
   std::mutex FCallLock;
-  bool FReturned = false;
   DWORD FResult = 0;
   bool FDoneCalled = false;
+  // A pending request ends when both HttpExtensionProc has returned and
+  // DONE_WITH_SESSION has come; whichever counts 2 finishes it. The return
+  // side needs no lock, so the network thread never waits for an extension
+  // thread that holds the request busy writing.
+  std::atomic<int> FPendingGate{0};
   bool FFinished = false;
 
   bool FHeadCommitted = false;

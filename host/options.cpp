@@ -99,6 +99,10 @@ TOptions ParseOptions(const std::vector<std::string>& Arguments) {
       Options.FIoThreads = ParseNumber<unsigned>(Name, Take(), 1, 256);
     } else if (Name == "--request-threads") {
       Options.FRequestThreads = ParseNumber<unsigned>(Name, Take(), 1, 1024);
+    } else if (Name == "--direct-calls") {
+      const std::string& Mode = Take();
+      if (Mode != "on" && Mode != "off") throw EOptionError("--direct-calls: '" + Mode + "' is neither on nor off");
+      Options.FDirectCalls = Mode == "on";
     } else if (Name == "--access-log") {
       Options.FAccessLog = Take();
       if (Options.FAccessLog.empty()) throw EOptionError("--access-log needs a file name or -");
@@ -144,7 +148,11 @@ std::string UsageText() {
          "  --mount PATH              URL path the extension answers under (default /, every path)\n"
          "  --root DIR                document root for URL-to-path mapping (default: current directory)\n"
          "  --io-threads N            network threads (default: one per processor)\n"
-         "  --request-threads N       threads calling the extension (default 16)\n"
+         "  --request-threads N       threads calling the extension for requests whose body\n"
+         "                            is still arriving (default 16)\n"
+         "  --direct-calls on|off     call the extension on the network thread when the whole\n"
+         "                            body is in (default on); off for extensions that work\n"
+         "                            long inside HttpExtensionProc\n"
          "  --access-log FILE|-       Common Log Format access log (- for standard output)\n"
          "  --max-connections N       open connections at once (default 1024); more get 503\n"
          "  --max-header-bytes N      request head size limit (default 32768); more gets 431\n"

@@ -14,7 +14,8 @@ struct TOptions {
   std::string FMount;  // "" serves every path
   std::string FRoot;   // absolute, without a final "/"
   unsigned FIoThreads = 0;       // 0: one per processor
-  unsigned FRequestThreads = 16;  // threads that call into the extension
+  unsigned FRequestThreads = 16;  // threads that call into the extension when it may wait for the body
+  bool FDirectCalls = true;       // requests with their whole body are served on the network thread
   std::string FAccessLog;         // "" none, "-" standard output
   unsigned FMaxConnections = 1024;
   std::uint32_t FMaxHeaderBytes = 32 * 1024;

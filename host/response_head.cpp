@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <limits>
 
 namespace tolvane::host {
 
@@ -165,6 +166,8 @@ bool ParseHeaderBlock(std::string_view Block, std::uint32_t MaxBytes, TResponseH
   }
   TBlockParser Parser(Head);
   Parser.header_limit(MaxBytes);
+  // The body is the extension's to write; any declared length is framed.
+  Parser.body_limit(std::numeric_limits<std::uint64_t>::max());
   Parser.eager(false);
   Head.FFields.clear();
   Head.FContentLength.reset();

@@ -107,7 +107,14 @@ bool THostServer::Run() {
   }
   Work.reset();
   FIo.stop();
-  for (auto& Thread : Network) Thread.join();
+  // Extensions run on the network threads too: one stuck in a request would
+  // hold the join, and the process ends without waiting for it anyway.
+  for (auto& Thread : Network) {
+    if (Drained)
+      Thread.join();
+    else
+      Thread.detach();
+  }
   if (Drained) FContext.FCalls.join();
   return Drained;
 }

@@ -100,6 +100,9 @@ TEST_F(HostEndToEnd, ExtensionReadsTheWholeBody) {
     std::string Available;
   } Cases[] = {
       {"small", std::string(100, 'a'), false, "100", "100"},
+      {"small chunked", std::string(1000, 'c'), true, "4294967295", "1000"},
+      {"exactly the read-ahead", std::string(49152, 'e'), false, "49152", "49152"},
+      {"one byte past the read-ahead", std::string(49153, 'o'), false, "49153", "49152"},
       {"large", Large, false, std::to_string(Large.size()), "49152"},
       {"large chunked", Large, true, "4294967295", "49152"},
   };

@@ -83,10 +83,11 @@ THostProcess::~THostProcess() {
 }
 
 bool THostProcess::Start(const std::vector<std::string>& Options,
-                         const std::vector<std::pair<std::string, std::string>>& Environment) {
+                         const std::vector<std::pair<std::string, std::string>>& Environment,
+                         const std::string& Extension) {
   std::vector<std::string> Argv = {TOLVANE_HOST_EXE, "--listen", "127.0.0.1:0"};
   Argv.insert(Argv.end(), Options.begin(), Options.end());
-  Argv.push_back(TOLVANE_TEST_EXTENSION);
+  Argv.push_back(Extension);
   std::vector<std::string> Env;
   for (const auto& [Name, Value] : Environment) Env.push_back(Name + "=" + Value);
   FPid = Spawn(Argv, FDir.File("stdout"), FDir.File("stderr"), Env);

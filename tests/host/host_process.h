@@ -40,10 +40,12 @@ class THostProcess {
   THostProcess(const THostProcess&) = delete;
   THostProcess& operator=(const THostProcess&) = delete;
 
-  // Starts the host with the test extension on 127.0.0.1 and an ephemeral
-  // port, and waits until it listens. False (with the log) when it does not.
+  // Starts the host with the test extension (or another) on 127.0.0.1 and
+  // an ephemeral port, and waits until it listens. False (with the log) when
+  // it does not.
   bool Start(const std::vector<std::string>& Options,
-             const std::vector<std::pair<std::string, std::string>>& Environment = {});
+             const std::vector<std::pair<std::string, std::string>>& Environment = {},
+             const std::string& Extension = TOLVANE_TEST_EXTENSION);
   // SIGTERM (or another signal) and the exit status, or nothing when the
   // host did not exit within the time-out.
   std::optional<int> Stop(int Signal = 15, std::chrono::milliseconds Timeout = std::chrono::seconds(20));

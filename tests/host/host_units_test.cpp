@@ -176,6 +176,7 @@ TEST(HostResponseHead, HeaderBlockForms) {
       {"Bad Name: 1\r\n\r\n", false, 0, ""},
       {"Content-Length: x\r\n\r\n", false, 0, ""},
       {"Content-Length: 1\r\nContent-Length: 2\r\n\r\n", false, 0, ""},
+      {"Content-Length: 21474836480\r\n\r\n", true, 0, ""},  // a large file's length is no error
   };
   for (const auto& Case : Cases) {
     TResponseHead Head;
@@ -215,13 +216,16 @@ TEST(HostResponseHead, SerializedHeadCarriesFramingAndConnection) {
 
 TEST(HostOptions, AcceptedCommandLines) {
   const TOptions Options = ParseOptions({"--listen", "[::1]:9000", "--mount=/app/", "--root", "/tmp", "--io-threads",
-                                         "3", "--max-body-bytes", "1000", "--header-timeout", "0.25", "ext.so"});
+                                         "3", "--max-body-bytes", "1000", "--header-timeout", "0.25", "--direct-calls",
+                                         "off", "ext.so"});
   EXPECT_EQ(Options.FListenAddress, "::1");
   EXPECT_EQ(Options.FListenPort, 9000);
   EXPECT_EQ(Options.FMount, "/app");
   EXPECT_EQ(Options.FIoThreads, 3u);
   EXPECT_EQ(Options.FMaxBodyBytes, 1000u);
   EXPECT_EQ(Options.FHeaderTimeoutMs, 250u);
+  EXPECT_FALSE(Options.FDirectCalls);
+  EXPECT_TRUE(ParseOptions({"x.so"}).FDirectCalls);
   EXPECT_EQ(Options.FExtension, "ext.so");
   EXPECT_FALSE(Options.FRoot.empty());
   EXPECT_NE(Options.FRoot.back(), '/');
@@ -241,6 +245,7 @@ TEST(HostOptions, RefusedCommandLines) {
       {"--header-timeout", "0", "x.so"},
       {"--header-timeout", "1.2345", "x.so"},
       {"--mount", "app", "x.so"},
+      {"--direct-calls", "yes", "x.so"},
       {"--root", "/nonexistent/dir", "x.so"},
       {"--frobnicate", "x.so"},
       {"-x", "x.so"},

@@ -3,30 +3,33 @@
 # serving the same 60-byte page as a static file. Prints requests per second,
 # p99 latency and the host/nginx ratio at 16 and 64 connections.
 #
-#   bash bench/http_load/run.sh [EXTENSION.so [URL_PATH]]
+#   bash bench/http/load.sh [EXTENSION.so [URL_PATH]]
 #
 # Defaults: the release build's libtolvane.so at "/", or, when that library
-# is not built, the host tests' extension at "/page". Needs wrk and nginx
+# is not built, the host tests' pooled extension (it answers from its own
+# threads, as the library does) at "/page". Needs wrk and nginx
 # (apt-get install wrk nginx). Not part of CI.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# DURATION, THREADS (wrk threads) and HOST_OPTIONS (extra host options) tune a run.
+# DURATION, THREADS (wrk threads), HOST_OPTIONS (extra host options) and
+# HOST_EXE (another tolvane-host build, to compare) tune a run.
 DURATION=${DURATION:-10s}
 THREADS=${THREADS:-2}
 BUILD=${BUILD:-build/release}
 
 if [[ ! -x $BUILD/host/tolvane-host ]]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target tolvane-host tolvane_test_extension
+  cmake --build --preset release --target tolvane-host tolvane_pooled_extension
 fi
+HOST_EXE=${HOST_EXE:-$BUILD/host/tolvane-host}
 EXTENSION=${1:-}
 URL_PATH=${2:-}
 if [[ -z $EXTENSION ]]; then
   if [[ -f $BUILD/libtolvane.so ]]; then
     EXTENSION=$BUILD/libtolvane.so; URL_PATH=${URL_PATH:-/}
   else
-    cmake --build --preset release --target tolvane_test_extension >/dev/null
-    EXTENSION=$BUILD/tests/host/libtolvane_test_extension.so; URL_PATH=${URL_PATH:-/page}
+    cmake --build --preset release --target tolvane_pooled_extension >/dev/null
+    EXTENSION=$BUILD/tests/host/libtolvane_pooled_extension.so; URL_PATH=${URL_PATH:-/page}
   fi
 fi
 URL_PATH=${URL_PATH:-/}
@@ -42,7 +45,7 @@ trap cleanup EXIT
 
 HOST_PORT=18181
 NGINX_PORT=18182
-"$BUILD/host/tolvane-host" --listen 127.0.0.1:$HOST_PORT ${HOST_OPTIONS:-} "$EXTENSION" 2>"$WORK/host.log" &
+"$HOST_EXE" --listen 127.0.0.1:$HOST_PORT ${HOST_OPTIONS:-} "$EXTENSION" 2>"$WORK/host.log" &
 HOST_PID=$!
 
 mkdir -p "$WORK/www"
@@ -91,6 +94,7 @@ measure() {
   echo "$rps $p99"
 }
 
+echo "load: $(uptime | sed 's/.*load average: //')"
 printf '%-12s %14s %10s %14s %10s %8s %8s\n' connections host_rps host_p99 nginx_rps nginx_p99 rps_ratio p99_ratio
 for connections in 16 64; do
   read -r host_rps host_p99 < <(measure "http://127.0.0.1:$HOST_PORT$URL_PATH" $connections)
