@@ -18,9 +18,7 @@ constinit TDllProc PreviousDllProc = nullptr;
 void MainBlock() {
   CoInitFlags = platform::kCoInitMultithreaded;
   Application->Initialize();
-  // The class itself, not the WebModuleClass constant: this runs from the
-  // library's load hook, possibly before the constant's initializer.
-  Application->SetWebModuleClass(TWebModule1::StaticClass());
+  Application->SetWebModuleClass(WebModuleClass);
   Application->Run();
 }
 
