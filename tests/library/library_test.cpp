@@ -190,7 +190,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
 
 // Runs inside a copy of this program named HTTPD.EXE (started by the test
 // below); skipped in the ordinary run.
-TEST(LibraryProcess, HttpdHostIsServedOnTheCallingThread) {
+TEST(LibraryProcess, HttpdHostServesOnTheCallingThreadChild) {
   if (!std::getenv("TOLVANE_AS_HTTPD")) GTEST_SKIP() << "runs inside the HTTPD.EXE copy";
   const int Before = ThreadCount();
   TLibrary Library;
@@ -214,7 +214,7 @@ TEST(LibraryProcess, ACopyNamedHttpdExeServesDirectly) {
   const fs::path Copy = Dir / "HTTPD.EXE";
   fs::copy_file(fs::read_symlink("/proc/self/exe"), Copy, fs::copy_options::overwrite_existing);
   const std::string Command = "TOLVANE_AS_HTTPD=1 '" + Copy.string() +
-                              "' --gtest_filter=LibraryProcess.HttpdHostIsServedOnTheCallingThread"
+                              "' --gtest_filter=LibraryProcess.HttpdHostServesOnTheCallingThreadChild"
                               " --gtest_brief=1 > '" + (Dir / "out.txt").string() + "' 2>&1";
   const int Status = std::system(Command.c_str());
   std::string Output;
