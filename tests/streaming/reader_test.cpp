@@ -543,3 +543,16 @@ TEST(Reader, DefinedBinaryPropertiesReadTheirBytesInPlace) {
   bad.End().Component("TTestPart", "Part1").Prop("Blob").String("ab").End().End().End();
   EXPECT_EQ(ReadError(bad.Bytes), u"EReadError: Error reading Part1.Blob: Invalid property value");
 }
+
+TEST(Reader, AnInheritedChildIsReadIntoTheOneAlreadyThere) {
+  TComponentPtr<TTestModule> m(NewComponent<TTestModule>(nullptr));
+  auto* existing = NewComponent<TTestPart>(m.get());
+  existing->SetName(u"Part1");
+  auto w = ModuleHead();
+  w.End().Byte(0xF1).Component("TTestPart", "part1").Prop("Big").Int8(4).End().End().End();
+  ReadComponentData(w.Bytes, m.get());
+  ASSERT_EQ(m->ComponentCount(), 1);
+  EXPECT_EQ(existing->Big(), 4);
+  EXPECT_EQ(existing->Name(), u"Part1");
+  EXPECT_EQ(existing->LoadedCalls(), 1);  // no scope open: the reader told it itself
+}
