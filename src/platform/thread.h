@@ -34,12 +34,22 @@ class TThreadHandle {
 };
 
 // Starts a thread running Body(Argument) at once with the default stack size.
-// Answers no handle when the system refuses a thread.
+// Answers no handle when the system refuses a thread. On Windows it answers
+// once the thread has passed the loader's start-up and runs Body.
 std::unique_ptr<TThreadHandle> StartThread(TThreadBody Body, void* Argument);
 
 // Waits until every thread of the set has ended or TimeoutMs milliseconds
 // (counted from the call, for the whole set) have passed; kInfinite waits for
 // ever. Answers whether all ended. Empty entries count as ended.
 bool WaitForThreads(std::span<const std::unique_ptr<TThreadHandle>> Threads, std::uint32_t TimeoutMs);
+
+// For a library that the system's loader is unloading while it holds its
+// lock. A thread that ends normally needs that lock for its exit
+// notifications, so the unloading thread could never see it end. From now on
+// a thread started here whose body has returned reports that from code
+// outside the library and then exits; the waits above count that report, and
+// the thread finishes its exit once the loader lets go, with no code of the
+// library left to run. Nothing needs this on POSIX.
+void EndThreadsOutsideLibrary();
 
 }  // namespace tolvane::platform

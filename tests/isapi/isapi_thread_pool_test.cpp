@@ -4,15 +4,16 @@
 // the session with its thread.
 #include "isapi/isapi_thread_pool.h"
 
+#ifndef _WIN32
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <latch>
@@ -30,15 +31,27 @@
 #include "platform/thread_token.h"
 #include "runtime/com_init.h"
 #include "runtime/exception.h"
+#include "support/process_threads.h"
 
 using namespace tolvane;
 using namespace std::chrono_literals;
+using tolvane::testing::CurrentSystemThreadId;
+using tolvane::testing::ProcessThreadIds;
+using tolvane::testing::TSystemThreadId;
 
 namespace {
 
 enum TBehaviour { rbAnswer, rbBlock, rbThrowException, rbThrowOther };
 enum TCallKind { ckServed, ckDone };
 
+// The identity a thread runs under. Windows impersonation is checked by the
+// tests of the thread-token pieces; here only the POSIX one is compared.
+#ifdef _WIN32
+struct TIdentity {
+  bool operator==(const TIdentity&) const = default;
+};
+TIdentity ThreadIdentity() { return {}; }
+#else
 struct TIdentity {
   uid_t Uid = 0;
   gid_t Gid = 0;
@@ -57,6 +70,7 @@ TIdentity ThreadIdentity() {
   std::sort(Id.Groups.begin(), Id.Groups.end());
   return Id;
 }
+#endif
 
 class TFakeHost;
 
@@ -70,7 +84,7 @@ struct TCall {
   TCallKind Kind;
   const TFakeRequest* Request;
   std::thread::id Thread;
-  pid_t Tid = 0;
+  TSystemThreadId Tid = 0;
   TIdentity Identity;
   bool NullArguments = true;
 };
@@ -143,7 +157,7 @@ class TFakeHost {
   static BOOL SupportFunction(HCONN ConnID, DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWORD DataType) {
     auto* Fake = static_cast<TFakeRequest*>(ConnID);
     if (Request == HSE_REQ_DONE_WITH_SESSION)
-      Fake->Host->Record({ckDone, Fake, std::this_thread::get_id(), static_cast<pid_t>(syscall(SYS_gettid)),
+      Fake->Host->Record({ckDone, Fake, std::this_thread::get_id(), CurrentSystemThreadId(),
                           ThreadIdentity(), !Buffer && !Size && !DataType});
     return ISAPI_TRUE;
   }
@@ -159,7 +173,7 @@ class TFakeHost {
 // The request path the workers call.
 DWORD RecordedRequest(EXTENSION_CONTROL_BLOCK* ECB) {
   auto* Fake = static_cast<TFakeRequest*>(ECB->ConnID);
-  Fake->Host->Record({ckServed, Fake, std::this_thread::get_id(), static_cast<pid_t>(syscall(SYS_gettid)),
+  Fake->Host->Record({ckServed, Fake, std::this_thread::get_id(), CurrentSystemThreadId(),
                       ThreadIdentity()});
   switch (Fake->Behaviour) {
     case rbBlock:
@@ -173,16 +187,6 @@ DWORD RecordedRequest(EXTENSION_CONTROL_BLOCK* ECB) {
       break;
   }
   return HSE_STATUS_SUCCESS;
-}
-
-std::set<pid_t> ProcessThreads() {
-  std::set<pid_t> Tids;
-  if (DIR* Dir = opendir("/proc/self/task")) {
-    while (dirent* Entry = readdir(Dir))
-      if (Entry->d_name[0] != '.') Tids.insert(std::stoi(Entry->d_name));
-    closedir(Dir);
-  }
-  return Tids;
 }
 
 bool WaitUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Limit = 10s) {
@@ -208,11 +212,15 @@ class ISAPIThreadPoolTest : public ::testing::Test {
   void SetUp() override {
     FSavedThreads = NumberOfThreads;
     DirectRequestProc = &RecordedRequest;
+    // The test framework keeps per-thread state for SCOPED_TRACE and, on
+    // Windows, watches each thread that has some from a thread of its own:
+    // let that one start before the threads are taken too.
+    { SCOPED_TRACE("baseline"); }
     // A sanitizer's own helper thread starts with the process's first thread:
     // let that happen before the threads are taken, and leave out this one.
-    pid_t Starter = 0;
-    std::thread([&Starter] { Starter = static_cast<pid_t>(syscall(SYS_gettid)); }).join();
-    FBaseline = ProcessThreads();
+    TSystemThreadId Starter = 0;
+    std::thread([&Starter] { Starter = CurrentSystemThreadId(); }).join();
+    FBaseline = ProcessThreadIds();
     FBaseline.insert(Starter);
   }
   void TearDown() override {
@@ -242,14 +250,14 @@ class ISAPIThreadPoolTest : public ::testing::Test {
   bool ThreadsAboveBaselineBecome(std::size_t Count) {
     return WaitUntil([&] {
       std::size_t Above = 0;
-      for (pid_t Tid : ProcessThreads()) Above += !FBaseline.count(Tid);
+      for (TSystemThreadId Tid : ProcessThreadIds()) Above += !FBaseline.count(Tid);
       return Above == Count;
     }, 5s);
   }
 
   TFakeHost FHost;
   std::uint8_t FSavedThreads = 25;
-  std::set<pid_t> FBaseline;
+  std::set<TSystemThreadId> FBaseline;
 };
 
 TEST_F(ISAPIThreadPoolTest, LifecycleFromCreatedToStartedToStoppedAndStartedAgain) {
@@ -520,6 +528,7 @@ TEST_F(ISAPIThreadPoolTest, AClassReferenceBuildsTheClassItNames) {
   }
 }
 
+#ifndef _WIN32
 // Identities: the caller's is carried to the worker and dropped after the
 // request. Needs root.
 
@@ -539,7 +548,7 @@ void Become(const TCaller& Ids) {
 
 // The effective user and group id of one thread of the process, as the
 // kernel shows them to everyone.
-std::pair<long, long> EffectiveIdsOf(pid_t Tid) {
+std::pair<long, long> EffectiveIdsOf(TSystemThreadId Tid) {
   std::ifstream Status("/proc/self/task/" + std::to_string(Tid) + "/status");
   long Uid = -1, Gid = -1;
   for (std::string Line; std::getline(Status, Line);) {
@@ -571,20 +580,20 @@ class ISAPIThreadPoolIdentityTest : public ISAPIThreadPoolTest {
 TEST_F(ISAPIThreadPoolIdentityTest, EachRequestRunsUnderItsCallersIdentityAndTheWorkerReturnsToItsOwn) {
   NumberOfThreads = 1;  // one worker serves every caller in turn
   TISAPIThreadPool Pool(false);
-  const auto Before = ProcessThreads();
+  const auto Before = ProcessThreadIds();
   // Started by a thread that is itself impersonating: the worker must not
   // keep that identity.
-  pid_t Starter = 0;
+  TSystemThreadId Starter = 0;
   std::jthread([&] {
-    Starter = static_cast<pid_t>(syscall(SYS_gettid));
+    Starter = CurrentSystemThreadId();
     Become({65534, 65534, {}});
     Pool.Initialize();
   }).join();
-  std::set<pid_t> New;
-  for (pid_t Tid : ProcessThreads())
+  std::set<TSystemThreadId> New;
+  for (TSystemThreadId Tid : ProcessThreadIds())
     if (!Before.count(Tid) && Tid != Starter) New.insert(Tid);
   ASSERT_EQ(New.size(), 1u);
-  const pid_t Worker = *New.begin();
+  const TSystemThreadId Worker = *New.begin();
   const std::pair<long, long> OwnIds{FOwn.Uid, FOwn.Gid};
   EXPECT_TRUE(WaitUntil([&] { return EffectiveIdsOf(Worker) == OwnIds; }))
       << "the worker kept the identity of the thread that started the pool";
@@ -597,7 +606,7 @@ TEST_F(ISAPIThreadPoolIdentityTest, EachRequestRunsUnderItsCallersIdentityAndThe
   };
   std::size_t Done = 0;
   for (const TCaller& Caller : Callers) {
-    SCOPED_TRACE(testing::Message() << "uid " << Caller.Uid << " gid " << Caller.Gid);
+    SCOPED_TRACE(::testing::Message() << "uid " << Caller.Uid << " gid " << Caller.Gid);
     auto& Request = FHost.NewRequest();
     std::jthread([&] {
       Become(Caller);
@@ -619,5 +628,6 @@ TEST_F(ISAPIThreadPoolIdentityTest, EachRequestRunsUnderItsCallersIdentityAndThe
   EXPECT_EQ(ThreadIdentity(), FOwn) << "the test's own thread changed";
   EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), FDumpable) << "the dumpable flag was not restored";
 }
+#endif
 
 }  // namespace

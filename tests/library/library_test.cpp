@@ -21,14 +21,13 @@
 #include <vector>
 
 #include "isapi/isapi.h"
+#include "support/extension_checks.h"
 #include "support/fake_isapi_host.h"
 
-using tolvane::testing::TFakeIsapiConnection;
+using namespace tolvane::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
 
 int ThreadCount() {
   // A sanitizer's own helper thread starts with the process's first extra
@@ -84,26 +83,6 @@ class TLibrary {
   void* FHandle;
 };
 
-void Browse(TFakeIsapiConnection& C) {
-  C.SetMethod("GET").SetPathInfo("/").SetVariable("SERVER_PROTOCOL", "HTTP/1.1");
-}
-
-void ExpectPage(const TFakeIsapiConnection& C) {
-  auto Header = C.SupportCalls(HSE_REQ_SEND_RESPONSE_HEADER);
-  ASSERT_EQ(Header.size(), 1u);
-  EXPECT_EQ(Header[0].Data, "200 OK");
-  ASSERT_TRUE(Header[0].Extra);
-  EXPECT_NE(Header[0].Extra->find("Content-Type: text/html\r\n"), std::string::npos) << *Header[0].Extra;
-  EXPECT_NE(Header[0].Extra->find("Content-Length: 60\r\n"), std::string::npos) << *Header[0].Extra;
-  EXPECT_EQ(C.Written(), kPage);
-}
-
-HSE_VERSION_INFO StartUp(TLibrary& Library) {
-  HSE_VERSION_INFO Ver{};
-  EXPECT_EQ(Library.GetExtensionVersion(&Ver), ISAPI_TRUE);
-  return Ver;
-}
-
 }  // namespace
 
 TEST(LibraryExports, ExactlyTheThreeEntryPoints) {
@@ -125,7 +104,7 @@ TEST(LibraryProcess, WorkersStartWithTheFirstRequestAndQueuedRequestsAreServedBe
   const int Before = ThreadCount();
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
-  HSE_VERSION_INFO Ver = StartUp(Library);
+  HSE_VERSION_INFO Ver = StartUp(Library.GetExtensionVersion);
   EXPECT_EQ(Ver.dwExtensionVersion, 0x00020000u);
   EXPECT_STREQ(Ver.lpszExtensionDesc, "");
   EXPECT_EQ(ThreadCount(), Before);
@@ -161,7 +140,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
   {
     TLibrary Library;
     ASSERT_TRUE(Library.Ready()) << dlerror();
-    StartUp(Library);
+    StartUp(Library.GetExtensionVersion);
     std::vector<std::unique_ptr<TFakeIsapiConnection>> Connections;
     for (int I = 0; I < 50; ++I) {
       Connections.push_back(std::make_unique<TFakeIsapiConnection>());
@@ -180,7 +159,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
   // And it loads and serves again.
   TLibrary Again;
   ASSERT_TRUE(Again.Ready());
-  StartUp(Again);
+  StartUp(Again.GetExtensionVersion);
   TFakeIsapiConnection C;
   Browse(C);
   ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
@@ -195,7 +174,7 @@ TEST(LibraryProcess, HttpdHostServesOnTheCallingThreadChild) {
   const int Before = ThreadCount();
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
-  StartUp(Library);
+  StartUp(Library.GetExtensionVersion);
   for (int I = 0; I < 3; ++I) {
     TFakeIsapiConnection C;
     Browse(C);
@@ -236,12 +215,12 @@ TEST(LibraryProcess, ExitWithoutUnloadChild) {
   if (!std::getenv("TOLVANE_EXIT_CHILD")) GTEST_SKIP() << "runs in a child process";
   TLibrary* Library = new TLibrary;  // never closed: the process ends with it loaded
   ASSERT_TRUE(Library->Ready()) << dlerror();
-  StartUp(*Library);
+  StartUp(Library->GetExtensionVersion);
   auto* C = new TFakeIsapiConnection;
   Browse(*C);
   ASSERT_EQ(Library->HttpExtensionProc(C->ECB()), HSE_STATUS_PENDING);
   ASSERT_TRUE(C->WaitDone(10s));
-  std::exit(C->Written() == kPage ? 0 : 3);
+  std::exit(C->Written() == kApplicationPage ? 0 : 3);
 }
 
 TEST(LibraryProcess, AHostExitingWithTheLibraryLoadedEndsCleanly) {
@@ -272,7 +251,7 @@ TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
   if (geteuid() != 0) GTEST_SKIP() << "changing identities needs root";
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
-  StartUp(Library);
+  StartUp(Library.GetExtensionVersion);
   struct TCase {
     long CallerUid;
   } Cases[] = {{4321}, {0}, {9876}};
@@ -290,7 +269,7 @@ TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
     ASSERT_EQ(Status, HSE_STATUS_PENDING);
     ASSERT_TRUE(C.WaitDone(10s));
     EXPECT_EQ(WriterUid.load(), Case.CallerUid);
-    EXPECT_EQ(C.Written(), kPage);
+    EXPECT_EQ(C.Written(), kApplicationPage);
   }
   EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }

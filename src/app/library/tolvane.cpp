@@ -1,15 +1,13 @@
-// The loadable extension: the three exported ISAPI entry points and the
-// hooks that load and unload the library core.
-#include <cxxabi.h>
-
-#include <atomic>
-
-#include "app/extension_library.h"
+// The loadable extension: the three exported ISAPI entry points. The hooks
+// that load and unload the library core are the system's own, beside this
+// file in posix/ and win32/.
 #include "isapi/isapi_entry_points.h"
 
-extern "C" void* __dso_handle;
-
+#ifdef _WIN32
+#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 TOLVANE_EXPORT BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) { return tolvane::exports::GetExtensionVersion(pVer); }
 
@@ -18,32 +16,3 @@ TOLVANE_EXPORT DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
 }
 
 TOLVANE_EXPORT BOOL TerminateExtension(DWORD dwFlags) { return tolvane::exports::TerminateExtension(dwFlags); }
-
-namespace {
-
-// Set by an exit handler. A process that ends with the library still loaded
-// runs every exit handler, which destroys the library's static objects,
-// before the library's unload hook: the hook must then leave everything to
-// the end of the process rather than free the application with helpers
-// already gone. On dlclose the handler runs after the unload hook instead.
-constinit std::atomic<bool> ProcessExiting{false};
-
-void MarkProcessExiting(void*) { ProcessExiting.store(true, std::memory_order_relaxed); }
-
-__attribute__((constructor)) void LoadLibraryHook() {
-  // Registered for this library (its DSO handle), so dlclose drops the
-  // handler with the library and no exit handler points into unmapped code.
-  abi::__cxa_atexit(&MarkProcessExiting, nullptr, &__dso_handle);
-  try {
-    tolvane::LoadExtensionLibrary();
-  } catch (...) {
-    // A library that failed to start answers every request with an error
-    // rather than taking the host process down.
-  }
-}
-
-__attribute__((destructor)) void UnloadLibraryHook() {
-  if (!ProcessExiting.load(std::memory_order_relaxed)) tolvane::UnloadExtensionLibrary();
-}
-
-}  // namespace

@@ -74,4 +74,7 @@ bool WaitForThreads(std::span<const std::unique_ptr<TThreadHandle>> Threads, std
   return true;
 }
 
+// Unloading a shared object takes no lock that ending threads need.
+void EndThreadsOutsideLibrary() {}
+
 }  // namespace tolvane::platform

@@ -1,0 +1,29 @@
+#include "support/extension_checks.h"
+
+#include <gtest/gtest.h>
+
+namespace tolvane::testing {
+
+const std::string kApplicationPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
+
+void Browse(TFakeIsapiConnection& Connection) {
+  Connection.SetMethod("GET").SetPathInfo("/").SetVariable("SERVER_PROTOCOL", "HTTP/1.1");
+}
+
+void ExpectPage(const TFakeIsapiConnection& Connection) {
+  auto Header = Connection.SupportCalls(HSE_REQ_SEND_RESPONSE_HEADER);
+  ASSERT_EQ(Header.size(), 1u);
+  EXPECT_EQ(Header[0].Data, "200 OK");
+  ASSERT_TRUE(Header[0].Extra);
+  EXPECT_NE(Header[0].Extra->find("Content-Type: text/html\r\n"), std::string::npos) << *Header[0].Extra;
+  EXPECT_NE(Header[0].Extra->find("Content-Length: 60\r\n"), std::string::npos) << *Header[0].Extra;
+  EXPECT_EQ(Connection.Written(), kApplicationPage);
+}
+
+HSE_VERSION_INFO StartUp(PFN_GETEXTENSIONVERSION GetExtensionVersion) {
+  HSE_VERSION_INFO Ver{};
+  EXPECT_EQ(GetExtensionVersion(&Ver), ISAPI_TRUE);
+  return Ver;
+}
+
+}  // namespace tolvane::testing

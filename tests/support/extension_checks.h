@@ -1,0 +1,23 @@
+#pragma once
+// What a host sees of the built extension library, shared by the tests that
+// load it the way a host does (dlopen on POSIX, LoadLibraryW on Windows).
+#include <string>
+
+#include "isapi/isapi.h"
+#include "support/fake_isapi_host.h"
+
+namespace tolvane::testing {
+
+// The application's page, the answer to every request.
+extern const std::string kApplicationPage;
+
+// A plain browser request for "/".
+void Browse(TFakeIsapiConnection& Connection);
+
+// The connection got the page: status 200, its type and length, its bytes.
+void ExpectPage(const TFakeIsapiConnection& Connection);
+
+// Calls GetExtensionVersion and checks it answered TRUE.
+HSE_VERSION_INFO StartUp(PFN_GETEXTENSIONVERSION GetExtensionVersion);
+
+}  // namespace tolvane::testing
