@@ -126,12 +126,7 @@ TEST(LibraryProcess, WorkersStartWithTheFirstRequestAndQueuedRequestsAreServedBe
   }
 
   // After TerminateExtension: served on the calling thread.
-  TFakeIsapiConnection After;
-  Browse(After);
-  EXPECT_EQ(Library.HttpExtensionProc(After.ECB()), HSE_STATUS_SUCCESS);
-  ExpectPage(After);
-  EXPECT_EQ(After.DoneCount(), 0);
-  for (const auto& Call : After.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
+  ExpectServedOnThisThread(Library.HttpExtensionProc);
   EXPECT_EQ(ThreadCount(), Before);
 }
 
@@ -175,13 +170,7 @@ TEST(LibraryProcess, HttpdHostServesOnTheCallingThreadChild) {
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
   StartUp(Library.GetExtensionVersion);
-  for (int I = 0; I < 3; ++I) {
-    TFakeIsapiConnection C;
-    Browse(C);
-    EXPECT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
-    ExpectPage(C);
-    for (const auto& Call : C.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
-  }
+  for (int I = 0; I < 3; ++I) ExpectServedOnThisThread(Library.HttpExtensionProc);
   EXPECT_EQ(ThreadCount(), Before);
   EXPECT_EQ(Library.TerminateExtension(HSE_TERM_ADVISORY_UNLOAD), ISAPI_TRUE);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace tolvane::testing {
 
 const std::string kApplicationPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
@@ -18,6 +20,15 @@ void ExpectPage(const TFakeIsapiConnection& Connection) {
   EXPECT_NE(Header[0].Extra->find("Content-Type: text/html\r\n"), std::string::npos) << *Header[0].Extra;
   EXPECT_NE(Header[0].Extra->find("Content-Length: 60\r\n"), std::string::npos) << *Header[0].Extra;
   EXPECT_EQ(Connection.Written(), kApplicationPage);
+}
+
+void ExpectServedOnThisThread(PFN_HTTPEXTENSIONPROC HttpExtensionProc) {
+  TFakeIsapiConnection Connection;
+  Browse(Connection);
+  EXPECT_EQ(HttpExtensionProc(Connection.ECB()), HSE_STATUS_SUCCESS);
+  ExpectPage(Connection);
+  EXPECT_EQ(Connection.DoneCount(), 0);
+  for (const auto& Call : Connection.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
 }
 
 HSE_VERSION_INFO StartUp(PFN_GETEXTENSIONVERSION GetExtensionVersion) {

@@ -153,12 +153,7 @@ TEST(ExtensionDll, TheFirstRequestStartsTheWorkersAndTerminateStopsThemAfterTheQ
   for (const auto& C : Connections) ExpectServedByWorker(*C);
 
   // Without a pool the request is served on the calling thread.
-  TFakeIsapiConnection After;
-  Browse(After);
-  EXPECT_EQ(Extension.HttpExtensionProc(After.ECB()), HSE_STATUS_SUCCESS);
-  ExpectPage(After);
-  EXPECT_EQ(After.DoneCount(), 0);
-  for (const auto& Call : After.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
+  ExpectServedOnThisThread(Extension.HttpExtensionProc);
   EXPECT_EQ(Extension.TerminateExtension(HSE_TERM_ADVISORY_UNLOAD), ISAPI_TRUE);
 }
 
@@ -202,13 +197,7 @@ TEST(ExtensionDll, AnHttpdHostIsServedOnItsCallingThreadsChild) {
   TExtension Extension;
   ASSERT_TRUE(Extension.Ready()) << "LoadLibraryW failed with " << Extension.Dll().LoadError();
   StartUp(Extension.GetExtensionVersion);
-  for (int I = 0; I < 3; ++I) {
-    TFakeIsapiConnection C;
-    Browse(C);
-    EXPECT_EQ(Extension.HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
-    ExpectPage(C);
-    for (const auto& Call : C.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
-  }
+  for (int I = 0; I < 3; ++I) ExpectServedOnThisThread(Extension.HttpExtensionProc);
   EXPECT_EQ(ThreadCount(), Before);
   EXPECT_EQ(Extension.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }
