@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include "request_rules.h"
 #include "url_path.h"
 
 #include <boost/asio/dispatch.hpp>
@@ -98,6 +99,31 @@ std::string AddressText(const asio::ip::address& Address) {
 
 }  // namespace
 
+// The connection's buffer as the head parser sees it, keeping a copy of the
+// bytes the parser consumes: the head as received, which the request rules
+// judge (the parser unfolds continuation lines).
+class TConnection::THeadRecorder {
+ public:
+  using const_buffers_type = beast::flat_buffer::const_buffers_type;
+  using mutable_buffers_type = beast::flat_buffer::mutable_buffers_type;
+  THeadRecorder(beast::flat_buffer& Buffer, std::string& Raw) : FBuffer(Buffer), FRaw(Raw) {}
+  std::size_t size() const { return FBuffer.size(); }
+  std::size_t max_size() const { return FBuffer.max_size(); }
+  std::size_t capacity() const { return FBuffer.capacity(); }
+  const_buffers_type data() const { return FBuffer.data(); }
+  mutable_buffers_type prepare(std::size_t N) { return FBuffer.prepare(N); }
+  void commit(std::size_t N) { FBuffer.commit(N); }
+  void consume(std::size_t N) {
+    const auto Data = FBuffer.data();
+    FRaw.append(static_cast<const char*>(Data.data()), std::min(N, Data.size()));
+    FBuffer.consume(N);
+  }
+
+ private:
+  beast::flat_buffer& FBuffer;
+  std::string& FRaw;
+};
+
 // ---------------------------------------------------------------- connection
 
 struct TConnection::TReadOp {
@@ -106,7 +132,8 @@ struct TConnection::TReadOp {
   std::promise<std::pair<beast::error_code, std::size_t>> Result;
 };
 
-TConnection::TConnection(asio::ip::tcp::socket Socket, THostContext& Host) : FHost(Host), FStream(std::move(Socket)) {
+TConnection::TConnection(asio::ip::tcp::socket Socket, THostContext& Host)
+    : FHost(Host), FStream(std::move(Socket)), FHeadRecorder(std::make_unique<THeadRecorder>(FBuffer, FRawHead)) {
   beast::error_code Error;
   FStream.socket().set_option(asio::ip::tcp::no_delay(true), Error);
   // Responses are written on the extension's thread with a bounded wait
@@ -163,21 +190,23 @@ void TConnection::ReadRequest() {
   FParser->header_limit(FHost.FOptions.FMaxHeaderBytes);
   FParser->body_limit(FHost.FOptions.FMaxBodyBytes);
   FStream.expires_after(Ms(FHost.FOptions.FHeaderTimeoutMs));
-  http::async_read_header(FStream, FBuffer, *FParser,
+  FRawHead.clear();
+  http::async_read_header(FStream, *FHeadRecorder, *FParser,
                           [Self = shared_from_this()](beast::error_code Error, std::size_t) { Self->OnHeader(Error); });
 }
 
 void TConnection::OnHeader(beast::error_code Error) {
   FIdle = false;
   if (Error) {
-    if (Error == http::error::header_limit) return SendError(431);
-    if (Error == http::error::body_limit) return SendError(413);
     if (IsConnectionLoss(Error)) return Close();
-    return SendError(400);
+    const auto Unread = FBuffer.data();
+    FRawHead.append(static_cast<const char*>(Unread.data()), Unread.size());
+    return SendError(HeadErrorStatus(Error, FRawHead, FHost.FOptions.FMaxHeaderBytes));
   }
   const auto& Message = FParser->get();
-  if (Message.version() != 10 && Message.version() != 11) return SendError(505);
-  if (Message.version() == 11 && Message.find(http::field::host) == Message.end()) return SendError(400);
+  THeadVerdict Verdict = JudgeRequestHead(Message, FRawHead);
+  if (Verdict.FStatus != 0) return SendError(Verdict.FStatus);
+  FHeadFields = std::move(Verdict.FFields);
   const auto Expect = Message.find(http::field::expect);
   if (Expect != Message.end()) {
     const std::string_view Value(Expect->value().data(), Expect->value().size());
@@ -250,11 +279,11 @@ void TConnection::Dispatch() {
   Request->FPathInfo = *PathInfo;
   Request->FQuery = std::move(Query);
   Request->FPathTranslated = MapUrlToPath(FHost.FOptions.FRoot, *PathInfo).value_or(std::string());
-  for (const auto& Field : Message) {
-    Request->FHeaders.emplace_back(std::string(Field.name_string().data(), Field.name_string().size()),
-                                   std::string(Field.value().data(), Field.value().size()));
-    if (Field.name() == http::field::content_type) Request->FContentType = Request->FHeaders.back().second;
-  }
+  // The fields of the head: a chunked body's trailer, parsed since, adds none.
+  Request->FHeaders = std::move(FHeadFields);
+  FHeadFields = {};
+  for (const auto& [Name, Value] : Request->FHeaders)
+    if (SameNoCase(Name, "Content-Type")) Request->FContentType = Value;
   if (const auto Length = FParser->content_length()) Request->FContentLength = std::to_string(*Length);
   Request->FChunkedBody = FParser->chunked();
   Request->FReadAhead = std::move(FReadAhead);

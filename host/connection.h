@@ -61,6 +61,7 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
 
  private:
   struct TReadOp;
+  class THeadRecorder;
 
   void ReadRequest();
   void OnHeader(beast::error_code Error);
@@ -80,6 +81,10 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   beast::tcp_stream FStream;
   beast::flat_buffer FBuffer;
   std::optional<http::request_parser<http::buffer_body>> FParser;
+  // The head as received, and its fields as the request will show them.
+  std::string FRawHead;
+  std::unique_ptr<THeadRecorder> FHeadRecorder;
+  std::vector<std::pair<std::string, std::string>> FHeadFields;
   std::vector<unsigned char> FReadAhead;
   std::string FOut;
   std::string FScratch;
