@@ -2,6 +2,8 @@
 
 #include "connection.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 namespace tolvane::host {
@@ -26,15 +28,17 @@ void TRequestRegistry::Remove(std::uint64_t Id) {
   FRequests.erase(Found);
 }
 
-TAccessLog::TAccessLog(const std::string& Target) {
+TAccessLog::TAccessLog(const std::string& Target) : FTarget(Target) {
   if (Target.empty()) return;
   if (Target == "-") {
     FFile = stdout;
+    FEnabled = true;
     return;
   }
   FFile = std::fopen(Target.c_str(), "a");
   if (!FFile) throw EOptionError("--access-log: cannot open '" + Target + "'");
   FOwned = true;
+  FEnabled = true;
 }
 
 TAccessLog::~TAccessLog() {
@@ -42,10 +46,23 @@ TAccessLog::~TAccessLog() {
 }
 
 void TAccessLog::Write(const std::string& Line) {
-  if (!FFile) return;
+  if (!FEnabled) return;
   std::lock_guard Guard(FLock);
   std::fwrite(Line.data(), 1, Line.size(), FFile);
   std::fflush(FFile);
+}
+
+void TAccessLog::Reopen() {
+  if (!FOwned) return;
+  std::FILE* Fresh = std::fopen(FTarget.c_str(), "a");
+  if (!Fresh) {
+    std::fprintf(stderr, "tolvane-host: cannot reopen the access log '%s': %s\n", FTarget.c_str(),
+                 std::strerror(errno));
+    return;
+  }
+  std::lock_guard Guard(FLock);
+  std::fclose(FFile);
+  FFile = Fresh;
 }
 
 THostContext::THostContext(const TOptions& Options, TExtension& Extension)

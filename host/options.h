@@ -23,6 +23,8 @@ struct TOptions {
   unsigned FHeaderTimeoutMs = 10000;  // a complete request head, keep-alive wait included
   unsigned FIoTimeoutMs = 30000;      // each body read and response write
   unsigned FDrainTimeoutMs = 10000;   // requests in flight at shutdown
+  std::string FUser;   // "" keeps the identity the host was started with
+  std::string FGroup;  // "" for the user's own group
   std::string FExtension;
   bool FHelp = false;
   bool FVersion = false;

@@ -51,6 +51,7 @@ class THostProcess {
   std::optional<int> Stop(int Signal = 15, std::chrono::milliseconds Timeout = std::chrono::seconds(20));
 
   bool Running() const { return FPid > 0; }
+  int Pid() const { return FPid; }
   unsigned short Port() const { return FPort; }
   std::string Url(const std::string& Path) const;
   std::string Log() const;
