@@ -100,6 +100,14 @@ TEST(HostOperator, UserThatCannotBeTakenEndsTheHostWithOneLine) {
     EXPECT_EQ(Count(Result.Err, "\n"), 1u) << Result.Err;
     EXPECT_EQ(Result.Err.back(), '\n');
   }
+  // Started as an ordinary user, the host may not become another.
+  if (geteuid() != 0) return;
+  const auto Result = RunCommand({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", TOLVANE_HOST_EXE,
+                                  "--listen", "127.0.0.1:0", "--user", "daemon", TOLVANE_TEST_EXTENSION});
+  EXPECT_EQ(Result.ExitCode, 2);
+  EXPECT_EQ(Result.Err.rfind("tolvane-host: --user: ", 0), 0u) << Result.Err;
+  EXPECT_NE(Result.Err.find("not permitted"), std::string::npos) << Result.Err;
+  EXPECT_EQ(Count(Result.Err, "\n"), 1u) << Result.Err;
 }
 
 TEST(HostOperator, RootWithoutUserIsWarnedOnce) {
