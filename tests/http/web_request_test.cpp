@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <numeric>
 
 #include "http/web_request.h"
@@ -9,6 +11,32 @@
 
 using namespace tolvane;
 using tolvane::testing::TTestWebRequest;
+
+namespace {
+
+// The largest single allocation this thread may make; 0: no limit.
+thread_local std::size_t AllocationCeiling = 0;
+
+// Refuses, on this thread and while it lives, any single allocation above
+// Bytes: code that sizes a buffer by what a client claims fails here instead
+// of taking the memory.
+class TAllocationCeiling {
+ public:
+  explicit TAllocationCeiling(std::size_t Bytes) { AllocationCeiling = Bytes; }
+  ~TAllocationCeiling() { AllocationCeiling = 0; }
+  TAllocationCeiling(const TAllocationCeiling&) = delete;
+  TAllocationCeiling& operator=(const TAllocationCeiling&) = delete;
+};
+
+}  // namespace
+
+void* operator new(std::size_t Size) {
+  if (AllocationCeiling != 0 && Size > AllocationCeiling) throw std::bad_alloc();
+  if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* P) noexcept { std::free(P); }
+void operator delete(void* P, std::size_t) noexcept { std::free(P); }
 
 namespace {
 
@@ -182,6 +210,44 @@ TEST(WebRequest, ReadsOfNothingDoNotReachTheClient) {
   request.Unread = "more";
   EXPECT_EQ(request.ReadString(4), "");      // a failed read
   EXPECT_EQ(request.ReadCounts, (std::vector<int>{10, 10, 4}));
+}
+
+// A Content-Length is the client's claim: reading "all of it" takes memory
+// by what arrives, in bounded steps, never by the count asked for.
+TEST(WebRequest, ReadsGrowByWhatArrivesNotByTheCountAskedFor) {
+  constexpr int kChunk = TWebRequest::ContentReadChunk;
+  const std::string big(200000, 'b');
+  struct Case {
+    const char* name;
+    std::string unread;
+    int count;
+    int maxRead;
+    int failReadsFrom;
+    std::string result;
+    std::vector<int> reads;
+  } cases[] = {
+      {"a forged length", "abc", 2000000000, INT_MAX, -1, "abc", {kChunk}},
+      {"the largest length", "abc", INT_MAX, INT_MAX, -1, "abc", {kChunk}},
+      {"a short read ends it", "abcdef", 2000000000, 2, -1, "ab", {kChunk}},
+      {"a long body in bounded steps", big, 200000, INT_MAX, -1, big, {kChunk, kChunk, kChunk, 200000 - 3 * kChunk}},
+      {"no more than asked", big, kChunk + 10, INT_MAX, -1, big.substr(0, kChunk + 10), {kChunk, 10}},
+      {"a failure after data keeps what arrived", big, 200000, INT_MAX, 1, big.substr(0, kChunk), {kChunk, kChunk}},
+  };
+  for (const auto& c : cases)
+    for (bool unicode : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (unicode ? " (text)" : ""));
+      TTestWebRequest request;
+      request.SetBody("", c.unread);
+      request.MaxReadSize = c.maxRead;
+      request.FailReadsFrom = c.failReadsFrom;
+      AnsiString read;
+      {
+        TAllocationCeiling ceiling(4 * std::size_t(kChunk) + big.size() * sizeof(char16_t));
+        ASSERT_NO_THROW(read = unicode ? AnsiOf(request.ReadUnicodeString(c.count)) : request.ReadString(c.count));
+      }
+      EXPECT_TRUE(read == c.result) << read.size();
+      EXPECT_EQ(request.ReadCounts, c.reads);
+    }
 }
 
 TEST(WebRequest, ContentAndReadUnicodeStringDecodeByTheContentType) {
