@@ -1,42 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
-#include <new>
 #include <numeric>
 
+#include "allocation_ceiling.h"
 #include "http/web_request.h"
 #include "runtime/exception.h"
 #include "support/test_web_request.h"
 
 using namespace tolvane;
+using tolvane::testing::TAllocationCeiling;
 using tolvane::testing::TTestWebRequest;
-
-namespace {
-
-// The largest single allocation this thread may make; 0: no limit.
-thread_local std::size_t AllocationCeiling = 0;
-
-// Refuses, on this thread and while it lives, any single allocation above
-// Bytes: code that sizes a buffer by what a client claims fails here instead
-// of taking the memory.
-class TAllocationCeiling {
- public:
-  explicit TAllocationCeiling(std::size_t Bytes) { AllocationCeiling = Bytes; }
-  ~TAllocationCeiling() { AllocationCeiling = 0; }
-  TAllocationCeiling(const TAllocationCeiling&) = delete;
-  TAllocationCeiling& operator=(const TAllocationCeiling&) = delete;
-};
-
-}  // namespace
-
-void* operator new(std::size_t Size) {
-  if (AllocationCeiling != 0 && Size > AllocationCeiling) throw std::bad_alloc();
-  if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, std::size_t) noexcept { std::free(P); }
 
 namespace {
 
