@@ -1,6 +1,7 @@
 #include <benchmark/benchmark.h>
 
 #include "http/http_utils.h"
+#include "support/bench_web_objects.h"
 
 using namespace tolvane;
 
@@ -33,5 +34,38 @@ void BM_ParseDate(benchmark::State& State) {
   for (auto _ : State) benchmark::DoNotOptimize(ParseDate(text));
 }
 BENCHMARK(BM_ParseDate)->DenseRange(0, 2);
+
+// N distinct names, as an application setting many headers or cookies has.
+TStringList NamedValues(int Count) {
+  TStringList values;
+  for (int i = 0; i < Count; ++i) values.Add(u"X-Field-" + IntToStr(i) + u"=value " + IntToStr(i));
+  return values;
+}
+
+// Writing the custom header lines: one pass over the list, whatever its size.
+void BM_AddCustomHeaders(benchmark::State& State) {
+  bench::TBenchRequest request("GET", "/");
+  bench::TBenchResponse response(&request);
+  response.SetCustomHeaders(NamedValues(int(State.range(0))));
+  for (auto _ : State) {
+    String headers;
+    response.AddCustomHeaders(headers);
+    benchmark::DoNotOptimize(headers.data());
+  }
+  State.SetComplexityN(State.range(0));
+}
+BENCHMARK(BM_AddCustomHeaders)->RangeMultiplier(4)->Range(4, 4096)->Complexity();
+
+void BM_SetCookieField(benchmark::State& State) {
+  bench::TBenchRequest request("GET", "/");
+  const TStringList values = NamedValues(int(State.range(0)));
+  for (auto _ : State) {
+    bench::TBenchResponse response(&request);
+    response.SetCookieField(values, "example.org", "/", -1.0, false);
+    benchmark::DoNotOptimize(response.Cookies().Count());
+  }
+  State.SetComplexityN(State.range(0));
+}
+BENCHMARK(BM_SetCookieField)->RangeMultiplier(4)->Range(4, 4096)->Complexity();
 
 }  // namespace

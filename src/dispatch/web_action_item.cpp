@@ -58,7 +58,9 @@ bool TWebActionItem::DispatchAction(TWebRequest* Request, TWebResponse* Response
   }
   if (FOnAction) {
     result = true;
-    FOnAction(this, Request, Response, result);
+    // The handler may free this item: nothing of it is read afterwards.
+    const THTTPMethodEvent onAction = FOnAction;
+    onAction(this, Request, Response, result);
   }
   return result;
 }

@@ -4,6 +4,7 @@
 
 #include "dispatch/content_producer.h"
 #include "dispatch/web_module_list.h"
+#include "http/http_utils.h"
 #include "runtime/format.h"
 
 namespace tolvane {
@@ -24,24 +25,8 @@ TComponent* CheckDispatcherOwner(TComponent* AOwner) {
   return AOwner;
 }
 
-// The message and the path come from outside (the path straight from the
-// client): they are escaped before they go into the page.
-String HTMLEscape(std::u16string_view Text) {
-  String out;
-  out.reserve(Text.size());
-  for (char16_t c : Text) {
-    switch (c) {
-      case u'&': out += u"&amp;"; break;
-      case u'<': out += u"&lt;"; break;
-      case u'>': out += u"&gt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case u'\'': out += u"&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
+// The message and the path (straight from the client) are escaped before they
+// go into the page.
 constexpr std::u16string_view ApplicationErrorPage =
     u"<html><body><h1>Internal Application Error</h1>\r\n<p>%0:s\r\n<p><hr width=\"100%%\"><i>%1:s</i></body></html>";
 
@@ -102,16 +87,21 @@ bool TCustomWebDispatcher::DispatchAction(TWebRequest* Request, TWebResponse* Re
   FResponse = Response;
   if (Response->Sent()) return true;
   bool handled = DoBeforeDispatch(Request, Response) || Response->Sent();
-  TWebActionItem* defaultItem = nullptr;
+  // A handler may free items, its own or the default: an item is read before
+  // it runs, and the default is remembered by its identifier and looked up
+  // again before it is offered the request.
+  int defaultID = -1;
   for (int i = 0; !handled && i < FActions->Count(); ++i) {
     TWebActionItem* item = FActions->GetActionItem(i);
+    if (item->Default()) defaultID = item->ID();
     handled = item->DispatchAction(Request, Response, false);
-    if (item->Default()) defaultItem = item;
   }
   for (std::size_t i = 0; !handled && i < FDispatchList.size(); ++i)
     if (IWebDispatch* dispatch = Supports<IWebDispatch>(FDispatchList[i]))
       handled = DispatchHandler(this, dispatch, Request, Response, false);
-  if (!handled && defaultItem) handled = defaultItem->DispatchAction(Request, Response, true);
+  if (!handled && defaultID >= 0)
+    if (auto* item = static_cast<TWebActionItem*>(FActions->FindItemID(defaultID)))
+      handled = item->DispatchAction(Request, Response, true);
   if (handled && !Response->Sent()) handled = DoAfterDispatch(Request, Response);
   return handled;
 }
@@ -159,6 +149,11 @@ void TCustomWebDispatcher::InitContext(TWebRequest* Request, TWebResponse* Respo
   FResponse = Response;
 }
 
+void TCustomWebDispatcher::FinishContext() {
+  FRequest = nullptr;
+  FResponse = nullptr;
+}
+
 void TCustomWebDispatcher::InitModule(TComponent* AModule) {
   if (!AModule) return;
   for (int i = 0; i < AModule->ComponentCount(); ++i) {
@@ -182,8 +177,9 @@ bool DispatchHandler(TObject* Sender, IWebDispatch* Dispatch, TWebRequest* Reque
   if (!Dispatch->DispatchEnabled()) return false;
   TMethodType method = Dispatch->DispatchMethodType();
   if (method != TMethodType::mtAny && method != Request->MethodType()) return false;
-  // Unlike action items, "/" is matched as it is.
-  if (!Dispatch->DispatchMask()->Matches(StringOf(Request->InternalPathInfo()))) return false;
+  // Unlike action items, "/" is matched as it is. No mask matches nothing.
+  TMask* mask = Dispatch->DispatchMask();
+  if (!mask || !mask->Matches(StringOf(Request->InternalPathInfo()))) return false;
   return Dispatch->DispatchRequest(Sender, Request, Response);
 }
 
@@ -192,6 +188,10 @@ void TDefaultWebAppServices::InitContext(TAbstractWebModuleList* WebModuleList, 
   FWebModules = WebModuleList;
   FRequest = Request;
   FResponse = Response;
+}
+
+void TDefaultWebAppServices::FinishContext() {
+  if (auto* context = Supports<IWebModuleContext>(FindWebDispatcher())) context->FinishContext();
 }
 
 bool TDefaultWebAppServices::InvokeDispatcher() {

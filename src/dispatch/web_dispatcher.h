@@ -47,8 +47,8 @@ class TCustomWebDispatcher : public TDataModule,
   const TWebExceptionEvent& OnException() const { return FOnException; }
   void SetOnException(const TWebExceptionEvent& Value) { FOnException = Value; }
 
-  // The request and response being served (null outside a request once the
-  // module is being destroyed).
+  // The request and response being served (null once the request's context
+  // is finished, and while the module is destroyed).
   TWebRequest* GetRequest() const { return FRequest; }
   TWebResponse* GetResponse() const { return FResponse; }
   // The components that dispatch requests themselves, in the order they
@@ -63,9 +63,10 @@ class TCustomWebDispatcher : public TDataModule,
   // IWebDispatcherAccess.
   TWebRequest* Request() override { return FRequest; }
   TWebResponse* Response() override { return FResponse; }
-  // IWebModuleContext and IMultiModuleSupport.
+  // IWebModuleContext and IMultiModuleSupport. Finishing the context forgets
+  // the request and response: they are freed when the request ends.
   void InitContext(TWebRequest* Request, TWebResponse* Response) override;
-  void FinishContext() override {}
+  void FinishContext() override;
   void InitModule(TComponent* AModule) override;
 
   // Clears the request and response before OnDestroy can run, so that an
@@ -106,7 +107,9 @@ class TDefaultWebAppServices : public TObject, public IWebAppServices {
 
   void InitContext(TAbstractWebModuleList* WebModuleList, TWebRequest* Request, TWebResponse* Response) override;
   bool HandleRequest() override { return InvokeDispatcher(); }
-  void FinishContext() override {}
+  // Finishes the dispatcher's context: the module goes back to the pool
+  // without the request's objects.
+  void FinishContext() override;
   TObject* GetExceptionHandler() override { return FindWebDispatcher(); }
   bool GetActive() override { return true; }
 

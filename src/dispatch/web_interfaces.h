@@ -85,7 +85,7 @@ class IWebDispatch {
   virtual bool DispatchEnabled() = 0;
   virtual TMethodType DispatchMethodType() = 0;
   virtual bool DispatchRequest(TObject* Sender, TWebRequest* Request, TWebResponse* Response) = 0;
-  // Owned by the implementer.
+  // Owned by the implementer; null matches no path.
   virtual TMask* DispatchMask() = 0;
 
  protected:

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "runtime/exception.h"
@@ -282,9 +283,13 @@ void OldParseDate(TDateTokens& T, TDateParts& P) {
 
 int Low16(std::int64_t v) { return int(std::uint16_t(std::uint64_t(v))); }
 
+// 1 January 0001 00:00 up to 31 December 9999 23:59:59.999, decided on the
+// date as it is written (rounded to milliseconds): a value a moment before
+// the year 10000 is written as that year.
 bool InDateRange(TDateTime DateTime) {
-  // 1 January 0001 00:00 up to the end of 31 December 9999.
-  return DateTime > -693594.0 && DateTime < 2958466.0;
+  int year, month, day;
+  DecodeDate(DateTime, year, month, day);
+  return year >= 1 && year <= 9999;
 }
 
 void ExtractFieldsOf(const TSysCharSet& Separators, const TSysCharSet& WhiteSpace, std::u16string_view Content,
@@ -442,6 +447,40 @@ void ExtractHTTPFields(const TSysCharSet& Separators, const TSysCharSet& WhiteSp
 void ExtractHTTPFields(const TSysCharSet& Separators, const TSysCharSet& WhiteSpace, std::string_view Content,
                        TStrings& Strings, bool StripQuotes) {
   ExtractFieldsOf(Separators, WhiteSpace, StringOf(UpToNul(Content)), Strings, true, StripQuotes);
+}
+
+namespace {
+
+template <class Char>
+std::basic_string<Char> HeaderSafeText(std::basic_string_view<Char> Value) {
+  std::basic_string<Char> r(Value);
+  for (Char& c : r) {
+    const auto code = static_cast<std::make_unsigned_t<Char>>(c);
+    if ((code < 0x20 && c != Char('\t')) || code == 0x7F) c = Char(' ');
+  }
+  return r;
+}
+
+}  // namespace
+
+String HeaderSafe(std::u16string_view Value) { return HeaderSafeText(Value); }
+
+AnsiString HeaderSafe(std::string_view Value) { return HeaderSafeText(Value); }
+
+String HTMLEscape(std::u16string_view Text) {
+  String r;
+  r.reserve(Text.size());
+  for (char16_t c : Text) {
+    switch (c) {
+      case u'&': r += u"&amp;"; break;
+      case u'<': r += u"&lt;"; break;
+      case u'>': r += u"&gt;"; break;
+      case u'"': r += u"&quot;"; break;
+      case u'\'': r += u"&#39;"; break;
+      default: r += c;
+    }
+  }
+  return r;
 }
 
 AnsiString StatusString(int StatusCode) {

@@ -76,10 +76,18 @@ void ExtractHTTPFields(const TSysCharSet& Separators, const TSysCharSet& WhiteSp
 void ExtractHTTPFields(const TSysCharSet& Separators, const TSysCharSet& WhiteSpace, std::string_view Content,
                        TStrings& Strings, bool StripQuotes = false);
 
+// A header name or value made safe for its line: control characters become
+// spaces (CR and LF would end the line early, NUL the whole block); tab stays.
+String HeaderSafe(std::u16string_view Value);
+AnsiString HeaderSafe(std::string_view Value);
+// Text made safe to put into an HTML page: & < > " ' become entities.
+String HTMLEscape(std::u16string_view Text);
+
 // The reason phrase of a status code, or empty for a code without one.
 AnsiString StatusString(int StatusCode);
 // The English three-letter month and day-of-week names of a date (empty for a
-// date outside 1 January 0001 to 31 December 9999).
+// date outside 1 January 0001 to 31 December 9999 once rounded to the
+// millisecond, as it is written).
 String MonthStr(TDateTime DateTime);
 String DayOfWeekStr(TDateTime DateTime);
 // Path with every "\" replaced by "/".

@@ -37,12 +37,20 @@ TWebRequest::TWebRequest() = default;
 TWebRequest::~TWebRequest() = default;
 
 AnsiString TWebRequest::ReadString(int Count) {
-  if (Count <= 0) return {};
-  AnsiString buffer(std::size_t(Count), '\0');
-  int n = ReadClient(buffer.data(), Count);
-  if (n <= 0) return {};
-  buffer.resize(std::size_t(std::min(n, Count)));
-  return buffer;
+  // Count is often the client's own claim (ContentLength): the buffer grows by
+  // what arrives, one bounded step at a time, never by the count asked for.
+  // A step that is not filled means fewer bytes are there, and ends the read.
+  AnsiString result;
+  while (int(result.size()) < Count) {
+    const std::size_t size = result.size();
+    const int wanted = std::min(Count - int(size), ContentReadChunk);
+    result.resize(size + std::size_t(wanted));
+    const int n = ReadClient(result.data() + size, wanted);
+    result.resize(size + std::size_t(std::clamp(n, 0, wanted)));
+    if (n < wanted) break;
+  }
+  if (result.capacity() - result.size() >= ContentReadChunk) result.shrink_to_fit();
+  return result;
 }
 
 void TWebRequest::UpdateMethodType() {

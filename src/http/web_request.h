@@ -170,8 +170,11 @@ class TWebRequest : public TObject {
   virtual AnsiString GetInternalScriptName() { return ScriptName(); }
   // Reads up to Count further body bytes; answers how many, or -1 on failure.
   virtual int ReadClient(void* Buffer, int Count) = 0;
-  // Reads up to Count further body bytes in one ReadClient; empty on failure,
-  // and empty without asking the host when Count is 0 or less.
+  // Reads up to Count further body bytes: one ReadClient for up to
+  // ContentReadChunk bytes, and further ones only while each is filled, so
+  // memory follows what arrives rather than Count. Empty when the first read
+  // fails; the bytes read so far when a later one does. Empty without asking
+  // the host when Count is 0 or less.
   virtual AnsiString ReadString(int Count);
   // The physical path the server maps URI to; empty when it cannot.
   virtual String TranslateURI(const String& URI) = 0;

@@ -81,7 +81,8 @@ class TWebResponse : public TObject {
   // Replaces the custom headers by a copy of Value's entries.
   void SetCustomHeaders(const TStrings& Value) { FCustomHeaders->Assign(Value); }
   // Appends "name: value" CR LF per custom header, in list order, the value
-  // being the one a lookup by that name gives.
+  // being the one a lookup by that name gives. Names and values are made safe
+  // for their line (HeaderSafe): no entry can end it early or add lines.
   void AddCustomHeaders(String& Headers) const;
 
   // Adds one cookie per entry of Values (its name and the value a lookup by

@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "dispatch/web_interfaces.h"
+#include "http/http_utils.h"
 #include "platform/process.h"
 #include "runtime/application_hook.h"
 #include "runtime/format.h"
@@ -113,22 +114,6 @@ String CurrentExceptionTypeName() {
   return u"unknown";
 }
 
-String HtmlEscape(const String& Text) {
-  String Out;
-  Out.reserve(Text.size());
-  for (char16_t C : Text) {
-    switch (C) {
-      case u'&': Out += u"&amp;"; break;
-      case u'<': Out += u"&lt;"; break;
-      case u'>': Out += u"&gt;"; break;
-      case u'"': Out += u"&quot;"; break;
-      case u'\'': Out += u"&#39;"; break;
-      default: Out += C;
-    }
-  }
-  return Out;
-}
-
 // A status text is one header line: no control character may end it early.
 String StatusLineText(const String& Text) {
   String Out = Text;
@@ -144,7 +129,7 @@ TServerErrorAnswer ServerErrorAnswer(const String& ClassName, const String& Mess
   Answer.Page = AnsiOf(Format(
       u"<html><title>Internal Server Error 500</title>\r\n<h1>Internal Server Error 500</h1><hr>\r\n"
       u"Exception: %s<br>\r\nMessage: %s<br></html>\r\n",
-      {HtmlEscape(ClassName), HtmlEscape(Message)}));
+      {HTMLEscape(ClassName), HTMLEscape(Message)}));
   Answer.StatusText = AnsiOf(u"500 " + StatusLineText(Message));
   Answer.Headers = AnsiOf(Format(u"Content-Type: text/html\r\nContent-Length: %d\r\n\r\n",
                                  {static_cast<int>(Answer.Page.size())}));

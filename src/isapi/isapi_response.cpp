@@ -84,20 +84,6 @@ void TISAPIResponse::SetLogMessage(const String& Value) {
   std::memcpy(field, text.data(), count);
 }
 
-namespace {
-
-// Control characters in a header value would end the line early (CR, LF) or
-// the whole zero-terminated block (NUL), letting a value add header lines of
-// its own or cut off the rest; each becomes a space. Tab is allowed.
-template <class Text>
-Text HeaderSafe(Text Value) {
-  for (auto& c : Value)
-    if ((unsigned(c) < 0x20 && c != '\t') || unsigned(c) == 0x7F) c = ' ';
-  return Value;
-}
-
-}  // namespace
-
 String TISAPIResponse::BuildHeaders() {
   String headers;
   auto line = [&headers](std::u16string_view Fmt, const String& Value) {
@@ -115,13 +101,7 @@ String TISAPIResponse::BuildHeaders() {
   // A realm without a scheme is no challenge: " Realm=x" alone would be a
   // malformed header line.
   if (!WWWAuthenticate().empty()) ansiLine(u"WWW-Authenticate: %s\r\n", FormatAuthenticate());
-  // The custom header lines, as AddCustomHeaders writes them but with their
-  // names and values made safe.
-  TStrings& custom = CustomHeaders();
-  for (int i = 0; i < custom.Count(); ++i) {
-    String name = custom.Names(i);
-    headers += HeaderSafe(name) + u": " + HeaderSafe(GetCustomHeader(name)) + u"\r\n";
-  }
+  AddCustomHeaders(headers);
   ansiLine(u"Content-Version: %s\r\n", ContentVersion());
   ansiLine(u"Content-Encoding: %s\r\n", ContentEncoding());
   ansiLine(u"Content-Type: %s\r\n", ContentType());

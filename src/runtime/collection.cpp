@@ -126,7 +126,8 @@ void TCollection::InsertItem(TCollectionItem* Item) {
 }
 
 void TCollection::RemoveItem(TCollectionItem* Item) {
-  FItems.erase(std::find(FItems.begin(), FItems.end(), Item));
+  // Searched from the end: a collection frees its items from the last one.
+  FItems.erase(std::find(FItems.rbegin(), FItems.rend(), Item).base() - 1);
   Item->FCollection = nullptr;
   Changed();
 }

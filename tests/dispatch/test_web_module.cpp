@@ -86,6 +86,10 @@ void TRecorder::Action(TObject* Sender, TWebRequest*, TWebResponse* Response, bo
   String name = ItemName(Sender);
   Log.push_back(name);
   Response->SetUnicodeContent(name);
+  // Sender is gone after either of these.
+  auto* item = static_cast<TWebActionItem*>(Sender);
+  if (Behaviour.ClearsActions.contains(name)) item->Collection()->Clear();
+  else if (Behaviour.FreesItself.contains(name)) delete item;
   if (Behaviour.Declines.contains(name) || DeclineOnce.erase(name)) Handled = false;
 }
 

@@ -33,6 +33,8 @@ class TTestClaimer : public TComponent, public IWebDispatch {
     FMask = std::make_unique<TMask>(Value);
     FMaskText = Value;
   }
+  // Leaves the component without a mask: DispatchMask answers null.
+  void DropMask() { FMask.reset(); }
   bool DispatchEnabled() override { return Enabled; }
   TMethodType DispatchMethodType() override { return MethodType; }
   TMask* DispatchMask() override { return FMask.get(); }
@@ -55,6 +57,8 @@ struct TBehaviour {
   bool BeforeSends = false;    // BeforeDispatch sends the response
   bool AfterClears = false;    // AfterDispatch clears Handled
   std::set<String> Declines;   // action items whose handler clears Handled
+  std::set<String> ClearsActions;  // action items whose handler frees every item
+  std::set<String> FreesItself;    // action items whose handler frees its own item
   // OnException: leaves Handled as given, or clears it; may send itself.
   bool ExceptionClears = false;
   bool ExceptionSends = false;

@@ -124,6 +124,38 @@ TEST(WebDispatcher, DispatchRunsEventsItemsAndTheDefaultInOrder) {
          f.Recorder.Behaviour.Declines = {u"One"};
        },
        false, {u"Before", u"One"}},
+      // Handlers that free items: nothing freed is read or run afterwards.
+      {"a handler that frees every item and handles",
+       [](TFixture& f) {
+         f.AddItem(u"One", u"/x")->SetDefault(true);
+         f.AddItem(u"Two", u"/x");
+         f.Recorder.Behaviour.ClearsActions = {u"One"};
+       },
+       true, {u"Before", u"One", u"After"}},
+      {"a handler that frees its own item and declines",
+       [](TFixture& f) {
+         f.AddItem(u"Home", u"/y")->SetDefault(true);
+         f.AddItem(u"One", u"/x");
+         f.Recorder.Behaviour.FreesItself = {u"One"};
+         f.Recorder.Behaviour.Declines = {u"One"};
+       },
+       true, {u"Before", u"One", u"Home", u"After"}},
+      {"a later handler frees the default",
+       [](TFixture& f) {
+         f.AddItem(u"One", u"/y")->SetDefault(true);
+         f.AddItem(u"Two", u"/x");
+         f.Recorder.Behaviour.ClearsActions = {u"Two"};
+         f.Recorder.Behaviour.Declines = {u"Two"};
+       },
+       false, {u"Before", u"Two"}},
+      {"the default frees itself when offered as the default",
+       [](TFixture& f) {
+         f.AddItem(u"One", u"/y")->SetDefault(true);
+         f.AddItem(u"Two", u"/x");
+         f.Recorder.Behaviour.FreesItself = {u"One"};
+         f.Recorder.Behaviour.Declines = {u"Two"};
+       },
+       true, {u"Before", u"Two", u"One", u"After"}},
       {"a disabled default still answers as the default",
        [](TFixture& f) {
          TWebActionItem* item = f.AddItem(u"One", u"/x");
@@ -146,7 +178,7 @@ TEST(WebDispatcher, ComponentsAreOfferedRequestsByTheirOwnRules) {
   struct TCase {
     bool Enabled;
     TMethodType Method;
-    const char16_t* Mask;
+    const char16_t* Mask;  // null: the component has no mask
     const char* RequestMethod;
     const char* Path;
     bool Claimed;
@@ -161,16 +193,20 @@ TEST(WebDispatcher, ComponentsAreOfferedRequestsByTheirOwnRules) {
       {true, TMethodType::mtAny, u"", "GET", "/", false},
       {true, TMethodType::mtAny, u"/", "GET", "/", true},
       {true, TMethodType::mtAny, u"", "GET", "", true},
+      // A component without a mask matches nothing.
+      {true, TMethodType::mtAny, nullptr, "GET", "/c/1", false},
+      {true, TMethodType::mtAny, nullptr, "GET", "", false},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(AnsiOf(c.Mask) + " " + c.RequestMethod + " " + c.Path);
+    SCOPED_TRACE(AnsiOf(c.Mask ? c.Mask : u"(no mask)") + " " + c.RequestMethod + " " + c.Path);
     TFixture f;
     f.AddItem(u"Fallback", u"/none")->SetDefault(true);
     auto* claimer = NewComponent<TTestClaimer>(f.Dispatcher.get());
     claimer->SetName(u"Claimer");
     claimer->Enabled = c.Enabled;
     claimer->MethodType = c.Method;
-    claimer->SetMaskText(c.Mask);
+    if (c.Mask) claimer->SetMaskText(c.Mask);
+    else claimer->DropMask();
     claimer->Log = &f.Recorder.Log;
     f.Request = MakeRequest(c.RequestMethod, c.Path);
     f.Response = std::make_unique<TTestWebResponse>(f.Request.get());
@@ -427,6 +463,52 @@ TEST(DefaultWebAppServices, HandsTheRequestToTheDispatcherItFoundFirst) {
   list.Modules.clear();
   EXPECT_EQ(services->GetRequestHandler(), Supports<IWebRequestHandler>(f.Dispatcher.get()));
   EXPECT_TRUE(asServices->HandleRequest());
+}
+
+// The request and response are freed once the request is over, and the module
+// goes back to the pool: finishing the context leaves nothing of them behind,
+// also after an exception that the dispatcher answered.
+TEST(DefaultWebAppServices, FinishingTheContextClearsTheDispatchersRequest) {
+  struct TThrower : TObject {
+    void Fail(TObject*, TWebRequest*, TWebResponse*, bool&) { throw Exception(u"Boom"); }
+  };
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails);
+    TFixture f;
+    TThrower thrower;
+    TWebActionItem* item = f.AddItem(u"One", u"/x");
+    if (fails) item->SetOnAction(THTTPMethodEvent::Of<&TThrower::Fail>(&thrower));
+    TTestModuleList list;
+    list.Modules = {f.Dispatcher.get()};
+    std::shared_ptr<IWebAppServices> services = std::make_shared<TDefaultWebAppServices>();
+    services->InitContext(&list, f.Request.get(), f.Response.get());
+    try {
+      EXPECT_TRUE(services->HandleRequest());
+      EXPECT_FALSE(fails);
+    } catch (const Exception& e) {
+      // What the exception hook does, before the context is finished.
+      ASSERT_TRUE(fails);
+      EXPECT_TRUE(HandleException(f, e));
+      EXPECT_EQ(f.Response->StatusCode(), 500);
+    }
+    EXPECT_EQ(f.Dispatcher->GetResponse(), f.Response.get());
+    services->FinishContext();
+    EXPECT_EQ(f.Dispatcher->GetRequest(), nullptr);
+    EXPECT_EQ(f.Dispatcher->GetResponse(), nullptr);
+    EXPECT_EQ(f.Dispatcher->Request(), nullptr);
+    EXPECT_EQ(f.Dispatcher->Response(), nullptr);
+  }
+}
+
+// The module's own context ends the same way, for hosts that manage it.
+TEST(WebDispatcher, FinishContextForgetsTheRequest) {
+  TFixture f;
+  IWebModuleContext* context = f.Dispatcher.get();
+  context->InitContext(f.Request.get(), f.Response.get());
+  EXPECT_EQ(f.Dispatcher->GetRequest(), f.Request.get());
+  context->FinishContext();
+  EXPECT_EQ(f.Dispatcher->GetRequest(), nullptr);
+  EXPECT_EQ(f.Dispatcher->GetResponse(), nullptr);
 }
 
 TEST(DefaultWebAppServices, ASetWithoutADispatcherFails) {

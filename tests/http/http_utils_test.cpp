@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -241,6 +242,14 @@ TEST(DateNames, MonthAndDayAreEnglishAndSafeOutOfRange) {
       {0.0, u"Dec", u"Sat"},
       {EncodeDate(1, 1, 1), u"Jan", u"Mon"},
       {EncodeDate(9999, 12, 31) + 0.5, u"Dec", u"Fri"},
+      // The range holds for the date as written, rounded to milliseconds: a
+      // date that rounds into the year 10000 or back before the year 1 has
+      // no name.
+      {EncodeDate(9999, 12, 31) + 1 - 0.6 / 86400000, u"Dec", u"Fri"},
+      {EncodeDate(9999, 12, 31) + 1 - 0.4 / 86400000, u"", u""},
+      {std::nextafter(EncodeDate(9999, 12, 31) + 1, 0.0), u"", u""},
+      {EncodeDate(9999, 12, 31) + 1, u"", u""},
+      {std::nextafter(EncodeDate(1, 1, 1) - 1, 0.0), u"", u""},
       {-1e6, u"", u""},
       {1e18, u"", u""},
   };
@@ -248,6 +257,37 @@ TEST(DateNames, MonthAndDayAreEnglishAndSafeOutOfRange) {
     EXPECT_EQ(MonthStr(c.date), c.month) << c.date;
     EXPECT_EQ(DayOfWeekStr(c.date), c.day) << c.date;
   }
+}
+
+// A header name or value may not end its line early (CR, LF) or the whole
+// zero-terminated block (NUL).
+TEST(HeaderSafe, TurnsControlCharactersIntoSpaces) {
+  struct Case { std::string in, out; } cases[] = {
+      {"plain value", "plain value"},
+      {"a\r\nSet-Cookie: admin=1", "a  Set-Cookie: admin=1"},
+      {std::string("cut\0off", 7), "cut off"},
+      {"tab\tstays", "tab\tstays"},
+      {"\x01\x1F\x7F", "   "},
+      {"\xE9\x85", "\xE9\x85"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HeaderSafe(c.in), c.out);
+    EXPECT_EQ(HeaderSafe(StringOf(c.in)), StringOf(c.out));
+  }
+  EXPECT_EQ(HeaderSafe(u"\u2028\u0085"), u"\u2028\u0085");  // no line end in a header block
+}
+
+TEST(HTMLEscape, EscapesTheFiveMarkupCharacters) {
+  struct Case { const char16_t *in, *out; } cases[] = {
+      {u"plain", u"plain"},
+      {u"<script>alert(1)</script>", u"&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {u"a&b \"q\" 'r'", u"a&amp;b &quot;q&quot; &#39;r&#39;"},
+      {u"&amp;", u"&amp;amp;"},
+      {u"\u00E9\u4E00 100%", u"\u00E9\u4E00 100%"},
+      {u"", u""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HTMLEscape(c.in), c.out);
 }
 
 TEST(DosPathToUnixPath, TurnsEveryBackslash) {

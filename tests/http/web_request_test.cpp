@@ -3,11 +3,13 @@
 #include <functional>
 #include <numeric>
 
+#include "allocation_ceiling.h"
 #include "http/web_request.h"
 #include "runtime/exception.h"
 #include "support/test_web_request.h"
 
 using namespace tolvane;
+using tolvane::testing::TAllocationCeiling;
 using tolvane::testing::TTestWebRequest;
 
 namespace {
@@ -182,6 +184,44 @@ TEST(WebRequest, ReadsOfNothingDoNotReachTheClient) {
   request.Unread = "more";
   EXPECT_EQ(request.ReadString(4), "");      // a failed read
   EXPECT_EQ(request.ReadCounts, (std::vector<int>{10, 10, 4}));
+}
+
+// A Content-Length is the client's claim: reading "all of it" takes memory
+// by what arrives, in bounded steps, never by the count asked for.
+TEST(WebRequest, ReadsGrowByWhatArrivesNotByTheCountAskedFor) {
+  constexpr int kChunk = TWebRequest::ContentReadChunk;
+  const std::string big(200000, 'b');
+  struct Case {
+    const char* name;
+    std::string unread;
+    int count;
+    int maxRead;
+    int failReadsFrom;
+    std::string result;
+    std::vector<int> reads;
+  } cases[] = {
+      {"a forged length", "abc", 2000000000, INT_MAX, -1, "abc", {kChunk}},
+      {"the largest length", "abc", INT_MAX, INT_MAX, -1, "abc", {kChunk}},
+      {"a short read ends it", "abcdef", 2000000000, 2, -1, "ab", {kChunk}},
+      {"a long body in bounded steps", big, 200000, INT_MAX, -1, big, {kChunk, kChunk, kChunk, 200000 - 3 * kChunk}},
+      {"no more than asked", big, kChunk + 10, INT_MAX, -1, big.substr(0, kChunk + 10), {kChunk, 10}},
+      {"a failure after data keeps what arrived", big, 200000, INT_MAX, 1, big.substr(0, kChunk), {kChunk, kChunk}},
+  };
+  for (const auto& c : cases)
+    for (bool unicode : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (unicode ? " (text)" : ""));
+      TTestWebRequest request;
+      request.SetBody("", c.unread);
+      request.MaxReadSize = c.maxRead;
+      request.FailReadsFrom = c.failReadsFrom;
+      AnsiString read;
+      {
+        TAllocationCeiling ceiling(4 * std::size_t(kChunk) + big.size() * sizeof(char16_t));
+        ASSERT_NO_THROW(read = unicode ? AnsiOf(request.ReadUnicodeString(c.count)) : request.ReadString(c.count));
+      }
+      EXPECT_TRUE(read == c.result) << read.size();
+      EXPECT_EQ(request.ReadCounts, c.reads);
+    }
 }
 
 TEST(WebRequest, ContentAndReadUnicodeStringDecodeByTheContentType) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "http/cookie.h"
 #include "http/web_response.h"
 #include "runtime/exception.h"
@@ -73,6 +75,8 @@ TEST_F(WebResponseTest, AddCustomHeadersWritesOneLinePerEntry) {
       {{u"A=1", u"a=2"}, u"A: 1\r\na: 1\r\n"},
       {{u"bare", u"=v"}, u": \r\n: \r\n"},
       {{}, u""},
+      // Names and values cannot end the line or the block early.
+      {{u"X\r\nSet-Cookie: admin=1\r\nX-B: 2", String(u"N\0x=a\nb\tc", 9)}, u"X  Set-Cookie: admin: 1  X-B: 2\r\nN x: a b\tc\r\n"},
   };
   for (const auto& c : cases) {
     Response.CustomHeaders().Clear();
@@ -80,6 +84,37 @@ TEST_F(WebResponseTest, AddCustomHeadersWritesOneLinePerEntry) {
     String headers = u"Head: x\r\n";
     Response.AddCustomHeaders(headers);
     EXPECT_EQ(headers, u"Head: x\r\n" + c.lines);
+  }
+}
+
+// Many entries, names repeated in other letter case and with letters outside
+// ASCII that compare equal to ASCII ones: each line or cookie carries what a
+// lookup by its name gives, in list order.
+TEST_F(WebResponseTest, ManyHeadersAndCookiesTakeTheValueOfTheFirstEntryOfTheirName) {
+  const String names[] = {u"X-Id", u"x-id", u"X-ID", u"\u017Fet", u"SET", u"set", u"\u0131d", u"ID",
+                          u"\u00C9t\u00E9", u"\u00E9T\u00C9", u"",  u"Sum", u"sUm", u"tab"};
+  TStringList values;
+  for (int i = 0; i < 600; ++i) {
+    const String& name = names[std::size_t(i * 7 + i / 14) % std::size(names)];
+    values.Add(i % 97 == 5 ? u"bare" + IntToStr(i) : name + u"=" + IntToStr(i) + (i % 2 ? u"=x" : u""));
+  }
+  values.Add(u"Unique=last");
+  String expected;
+  for (int i = 0; i < values.Count(); ++i) {
+    String name = values.Names(i);
+    expected += name + u": " + values.Values(name) + u"\r\n";
+  }
+  Response.SetCustomHeaders(values);
+  String headers;
+  Response.AddCustomHeaders(headers);
+  EXPECT_TRUE(headers == expected);
+
+  Response.SetCookieField(values, "d", "/", -1.0, false);
+  ASSERT_EQ(Response.Cookies().Count(), values.Count());
+  for (int i = 0; i < values.Count(); ++i) {
+    String name = values.Names(i);
+    ASSERT_EQ(Response.Cookies().Items(i)->Name(), AnsiOf(name)) << i;
+    ASSERT_EQ(Response.Cookies().Items(i)->Value(), AnsiOf(values.Values(name))) << i;
   }
 }
 
@@ -101,6 +136,10 @@ TEST(Cookie, HeaderValueListsTheSetParts) {
        "n=v; domain=example.org; path=/app; expires=Sun, 06 Nov 1994 08:49:37 GMT; secure"},
       {"a;b", "1=2,\xE9", "", "", -1.0, false, "a%3Bb=1%3D2%2C%E9"},
       {"n", "v", "", "", 1e15, false, "n=v"},  // no HTTP date for it
+      // Whether a date has an HTTP form is decided on the date as written.
+      {"n", "v", "", "", EncodeDate(9999, 12, 31) + 1 - 0.6 / 86400000, false,
+       "n=v; expires=Fri, 31 Dec 9999 23:59:59 GMT"},
+      {"n", "v", "", "", std::nextafter(EncodeDate(9999, 12, 31) + 1, 0.0), false, "n=v"},
   };
   for (const auto& c : cases) {
     TCookie cookie;

@@ -131,8 +131,11 @@ TEST(Collection, OwnsItemsReportsChangesAndAssigns) {
   EXPECT_EQ(c.Updates, 2);
   EXPECT_EQ(c.Count(), 3);
   EXPECT_EQ(a->Index(), 0);
+  TCollectionItem* third = c.GetItem(2);
   delete c.GetItem(1);
   EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.GetItem(0), a);
+  EXPECT_EQ(c.GetItem(1), third);
 
   TCountingCollection copy;
   copy.Add();
