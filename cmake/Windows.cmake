@@ -21,10 +21,12 @@ function(tolvane_rcdata_script output)
   set_source_files_properties(${output} PROPERTIES OBJECT_DEPENDS "${ARGN}")
 endfunction()
 
-# The library's resources. A resource object defines no symbol, so a static
-# library would drop it: every binary that links tolvane_core compiles the
-# script itself.
-file(GLOB rcdata CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/rcdata/*)
+# The library's resources (rcdata, set by the includer). A resource object
+# defines no symbol, so a static library would drop it: every binary that
+# links tolvane_core compiles the script itself, after the definitions are
+# compiled.
+add_custom_target(tolvane_rcdata DEPENDS ${rcdata})
+add_dependencies(tolvane_core tolvane_rcdata)
 set(rcdata_rc ${CMAKE_CURRENT_BINARY_DIR}/generated/rcdata.rc)
 tolvane_rcdata_script(${rcdata_rc} ${rcdata})
 target_sources(tolvane_core INTERFACE ${rcdata_rc})

@@ -60,10 +60,15 @@ class TLexer {
     char c = FText[FPos];
     if (c == '"') {
       t.Kind = tkString;
-      do {
+      // Parts joined by "+" make one string.
+      for (;;) {
         t.Parts.push_back(QuotedPart());
         SkipBlanks();
-      } while (FPos < FText.size() && FText[FPos] == '"');
+        if (FPos == FText.size() || FText[FPos] != '+') break;
+        Advance();
+        SkipBlanks();
+        if (FPos == FText.size() || FText[FPos] != '"') Fail(FLine, FColumn, "expected a string after '+'");
+      }
     } else if (IsDigit(c) || (c == '-' && FPos + 1 < FText.size() && IsDigit(FText[FPos + 1]))) {
       t.Kind = tkNumber;
       t.Text = Number();
@@ -377,6 +382,7 @@ class TCompiler {
     TLevel level(FDepth, FToken);
     TToken start = FToken;
     std::string className = Name("a class name");
+    TToken nameToken = FToken;
     std::string name = Name("a component name");
     if (IsPunct(FToken, '(')) {
       Prefix();
@@ -386,7 +392,7 @@ class TCompiler {
       Fail(start, "a child with an empty class name needs a prefix: add \"()\" after the component name");
     }
     EmitShortString(className, start);
-    EmitShortString(name, start);
+    EmitShortString(name, nameToken);
     ExpectPunct('{');
     bool children = false;
     for (;;) {

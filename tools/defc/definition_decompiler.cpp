@@ -23,7 +23,7 @@ class TDecompiler {
     FPos = Signature.size();
     Component(0);
     if (FPos != FData.size())
-      throw EBadBytes{FPos, std::to_string(FData.size() - FPos) + " bytes follow the root component"};
+      throw EBadBytes{FPos, "unexpected data after the root component"};
     FOut += '\n';
     return std::move(FOut);
   }
@@ -264,11 +264,12 @@ class TDecompiler {
   void Binary(std::string_view Data, int Indent) {
     static const char Hex[] = "0123456789ABCDEF";
     constexpr std::size_t Line = 32;
-    FOut += "binary";
-    bool split = Data.size() > Line;
+    FOut += "binary ";
     for (std::size_t i = 0; i == 0 || i < Data.size(); i += Line) {
-      if (split) NewLine(Indent + 1);
-      else FOut += ' ';
+      if (i > 0) {
+        FOut += " +";
+        NewLine(Indent + 1);
+      }
       FOut += '"';
       for (std::size_t j = i; j < Data.size() && j < i + Line; ++j) {
         auto b = std::uint8_t(Data[j]);
