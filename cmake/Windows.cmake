@@ -21,12 +21,22 @@ function(tolvane_rcdata_script output)
   set_source_files_properties(${output} PROPERTIES OBJECT_DEPENDS "${ARGN}")
 endfunction()
 
-# The library's resources. A resource object defines no symbol, so a static
-# library would drop it: every binary that links tolvane_core compiles the
-# script itself.
-file(GLOB rcdata CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/rcdata/*)
+# The library's resources (rcdata, set by the includer). A resource object
+# defines no symbol, so a static library would drop it: every binary that
+# links tolvane_core compiles the script itself, after the definitions are
+# compiled.
 set(rcdata_rc ${CMAKE_CURRENT_BINARY_DIR}/generated/rcdata.rc)
-tolvane_rcdata_script(${rcdata_rc} ${rcdata})
+tolvane_rcdata_script(${rcdata_rc}.in ${rcdata})
+# The script is written anew whenever a resource changes, so that every
+# program compiling it (those of other folders too) compiles it again.
+add_custom_command(
+  OUTPUT ${rcdata_rc}
+  COMMAND ${CMAKE_COMMAND} -E copy ${rcdata_rc}.in ${rcdata_rc}
+  COMMAND ${CMAKE_COMMAND} -E touch ${rcdata_rc}
+  DEPENDS ${rcdata_rc}.in ${rcdata}
+  VERBATIM)
+add_custom_target(tolvane_rcdata DEPENDS ${rcdata_rc})
+add_dependencies(tolvane_core tolvane_rcdata)
 target_sources(tolvane_core INTERFACE ${rcdata_rc})
 
 # Programs built for Windows run under Wine: CTest, test discovery and custom

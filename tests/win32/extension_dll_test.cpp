@@ -110,7 +110,7 @@ TEST(ExtensionDll, ExportsExactlyTheEntryPointsAndCarriesItsResources) {
   std::sort(Names.begin(), Names.end());
   EXPECT_EQ(Names, (std::vector<std::string>{"GetExtensionVersion", "HttpExtensionProc", "TerminateExtension"}));
 
-  // The stored module definition, byte for byte the file the POSIX build embeds.
+  // The stored module definition, byte for byte the one compiled for the POSIX build.
   std::ifstream File(TOLVANE_DEFINITION_FILE, std::ios::binary);
   ASSERT_TRUE(File) << "cannot read " << TOLVANE_DEFINITION_FILE;
   const std::string Definition((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
