@@ -91,29 +91,28 @@ TISAPIThreadPool::~TISAPIThreadPool() {
 }
 
 void TISAPIThreadPool::Initialize() {
-  std::shared_ptr<platform::TCompletionPort> Port;
-  bool COM;
-  {
-    std::lock_guard Guard(FCriticalSection);
-    if (FRequestQueue.load(std::memory_order_relaxed)) return;
-    Port = std::make_shared<platform::TCompletionPort>();
-    FPort = Port;
-    COM = FInitCOM;
-    FRequestQueue.store(Port.get(), std::memory_order_release);
-  }
-  // Outside the lock: a caller arriving meanwhile finds the port and queues
-  // its request, which waits there until the workers run.
-  const platform::TThreadBody Body = COM ? &COMWorkerFunction : &WorkerFunction;
+  // The workers start under the lock, and the port is published only once
+  // one runs: a port without workers would take requests that nobody ever
+  // serves. Callers arriving meanwhile wait for the start, which is short.
+  std::lock_guard Guard(FCriticalSection);
+  if (FRequestQueue.load(std::memory_order_relaxed)) return;
+  auto Port = std::make_shared<platform::TCompletionPort>();
+  const platform::TThreadBody Body = FInitCOM ? &COMWorkerFunction : &WorkerFunction;
   const std::size_t Count = NumberOfThreads;
-  FThreads.clear();
-  FThreads.reserve(Count);
+  std::vector<std::unique_ptr<platform::TThreadHandle>> Threads;
+  Threads.reserve(Count);
   for (std::size_t I = 0; I < Count; ++I) {
     auto Start = std::make_unique<TWorkerStart>(TWorkerStart{Port});
     std::unique_ptr<platform::TThreadHandle> Thread = platform::StartThread(Body, Start.get());
     if (!Thread) continue;  // the system refused a thread; the others serve
     Start.release();        // the worker frees it
-    FThreads.push_back(std::move(Thread));
+    Threads.push_back(std::move(Thread));
   }
+  // Not started: requests are refused, and the next one tries again.
+  if (Threads.empty()) return;
+  FThreads = std::move(Threads);
+  FPort = std::move(Port);
+  FRequestQueue.store(FPort.get(), std::memory_order_release);
 }
 
 void TISAPIThreadPool::ShutDown() {

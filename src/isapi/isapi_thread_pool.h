@@ -73,8 +73,10 @@ class TISAPIThreadPool : public TObject {
   TISAPIThreadPool(const TISAPIThreadPool&) = delete;
   TISAPIThreadPool& operator=(const TISAPIThreadPool&) = delete;
 
-  // Starts the pool unless it is started. Safe from many threads at once; the
-  // first caller creates the port under the lock and then starts the workers.
+  // Starts the pool unless it is started. Safe from many threads at once: the
+  // first caller starts the workers under the lock and then publishes the
+  // port. When the system refuses every worker the pool stays not started,
+  // so requests are refused rather than queued for nobody.
   virtual void Initialize();
   // Posts one stop order per worker behind every queued request, waits for the
   // workers (at most two minutes), then closes the port. Requests that

@@ -27,7 +27,9 @@
 
 #include <gtest/gtest.h>
 
+#include "isapi/isapi_entry_points.h"
 #include "platform/com.h"
+#include "platform/thread.h"
 #include "platform/thread_token.h"
 #include "runtime/com_init.h"
 #include "runtime/exception.h"
@@ -299,6 +301,28 @@ TEST_F(ISAPIThreadPoolTest, LifecycleFromCreatedToStartedToStoppedAndStartedAgai
   }
   EXPECT_TRUE(FHost.CallsOf(Early, ckDone).empty());
   EXPECT_EQ(FHost.Count(ckDone), 2u);
+}
+
+TEST_F(ISAPIThreadPoolTest, APoolTheSystemGivesNoWorkerRefusesRequestsAndALaterOneStartsIt) {
+  NumberOfThreads = 3;
+  ThreadPool.store(new TISAPIThreadPool(false));
+  auto& Refused = FHost.NewRequest();
+  platform::SetRefuseThreads(true);
+  const DWORD RefusedStatus = exports::HttpExtensionProc(&Refused.ECB);
+  platform::SetRefuseThreads(false);
+  EXPECT_EQ(RefusedStatus, static_cast<DWORD>(HSE_STATUS_ERROR)) << "queued for a pool without workers";
+  EXPECT_EQ(ThreadPool.load()->ThreadCount(), 0u);
+  EXPECT_EQ(ThreadPool.load()->RequestQueue(), nullptr);
+
+  auto& Served = FHost.NewRequest();
+  EXPECT_EQ(exports::HttpExtensionProc(&Served.ECB), static_cast<DWORD>(HSE_STATUS_PENDING));
+  ASSERT_TRUE(FHost.WaitForDone(1));
+  ExpectServedAndDone(Served);
+  EXPECT_EQ(ThreadPool.load()->ThreadCount(), 3u);
+  delete ThreadPool.exchange(nullptr);
+  // Refused at once: the host finishes it, so the library never ends it.
+  EXPECT_TRUE(FHost.CallsOf(Refused, ckServed).empty());
+  EXPECT_TRUE(FHost.CallsOf(Refused, ckDone).empty());
 }
 
 TEST_F(ISAPIThreadPoolTest, RequestsArrivingTogetherBeforeTheStartMakeOnePortAndOneSetOfWorkers) {
