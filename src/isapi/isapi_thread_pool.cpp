@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 
+#include "isapi/isapi_app.h"
 #include "platform/com.h"
 #include "runtime/com_init.h"
 
@@ -12,6 +13,7 @@ constinit std::atomic<TDirectRequestProc> DirectRequestProc{nullptr};
 constinit std::uint8_t NumberOfThreads = 25;
 
 TV_DEFINE_CLASS(TISAPIThreadPool, TObject);
+TV_DEFINE_CLASS(EImpersonationError, Exception);
 
 // The host's thread allocates one of these per request: keep it two words.
 static_assert(sizeof(TServerContext) == 2 * sizeof(void*));
@@ -47,13 +49,27 @@ void EndSession(EXTENSION_CONTROL_BLOCK* ECB) noexcept {
   }
 }
 
+// Answers a request that cannot run under the identity it is owed with the
+// server-error page, without running any of it.
+void Refuse(EXTENSION_CONTROL_BLOCK* ECB) noexcept {
+  try {
+    throw EImpersonationError(u"The request could not be served under its caller's identity");
+  } catch (...) {
+    HandleServerException(ECB);
+  }
+}
+
 void Serve(std::unique_ptr<TServerContext> Item) noexcept {
   try {
-    // Without a token, or when taking it on fails, the request runs under the
-    // worker's own identity: the worker went back to it after its last item,
-    // and a failed Impersonate returns there too.
-    if (Item->Token) platform::Impersonate(*Item->Token);
-    if (TDirectRequestProc Proc = DirectRequestProc.load(std::memory_order_acquire)) Proc(Item->ECB);
+    // The caller's identity, or the worker's own for a caller that has no
+    // token of its own. When the worker cannot take that identity, nothing
+    // runs: under any other one the request could reach what its caller may
+    // not.
+    const bool Ready = Item->Token ? platform::Impersonate(*Item->Token) : platform::RevertToOwnIdentity();
+    if (!Ready)
+      Refuse(Item->ECB);
+    else if (TDirectRequestProc Proc = DirectRequestProc.load(std::memory_order_acquire))
+      Proc(Item->ECB);
   } catch (...) {
     // The request path answers failures itself; whatever still escapes must
     // not end the worker.

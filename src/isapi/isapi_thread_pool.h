@@ -13,6 +13,7 @@
 #include "platform/critical_section.h"
 #include "platform/thread.h"
 #include "platform/thread_token.h"
+#include "runtime/exception.h"
 #include "runtime/object.h"
 
 namespace tolvane {
@@ -24,6 +25,10 @@ using TDirectRequestProc = DWORD (*)(EXTENSION_CONTROL_BLOCK* ECB);
 // What the workers call for each request. Null until the start-up code sets
 // it; a worker that finds it null answers nothing but still ends the session.
 extern std::atomic<TDirectRequestProc> DirectRequestProc;
+
+// A request that cannot run under the identity it is owed: the client gets
+// the server-error page naming this class, and nothing of the request runs.
+TV_DECLARE_EXCEPTION(EImpersonationError, Exception);
 
 // Worker threads per pool, set by the start-up code; read when a pool starts.
 extern std::uint8_t NumberOfThreads;

@@ -190,7 +190,9 @@ std::unique_ptr<TThreadToken> OpenThreadToken() {
 bool Impersonate(const TThreadToken& Token) {
   const TIdentity& Target = Token.FImpl->Identity;
   const TOwnIdentity& Self = Own();
-  if (Self.Captured && Target == Self.Identity) return ReturnToOwn();
+  // Without a known own identity a thread takes no other: it could not come back.
+  if (!Self.Captured) return false;
+  if (Target == Self.Identity) return ReturnToOwn();
   MarkAway();
   if (Apply(Target) != TApply::apFailed) return true;
   ReturnToOwn();
@@ -198,5 +200,7 @@ bool Impersonate(const TThreadToken& Token) {
 }
 
 bool RevertToOwnIdentity() { return ReturnToOwn(); }
+
+void ForgetOwnIdentity() { Own().Captured = false; }
 
 }  // namespace tolvane::platform
