@@ -147,7 +147,17 @@ void TISAPIThreadPool::ShutDown() {
     std::unique_ptr<TServerContext> Item = ItemOf(Packet);
     if (Item && !IsStopOrder(Packet)) EndSession(Item->ECB);
   }
+  // Workers still inside a request are kept apart: whoever stops the pool
+  // knows then that code and objects of the library are still in use.
+  FLateThreads.clear();
+  for (std::unique_ptr<platform::TThreadHandle>& Thread : FThreads)
+    if (Thread && !Thread->Ended()) FLateThreads.push_back(std::move(Thread));
   FThreads.clear();
+}
+
+void TISAPIThreadPool::AwaitLateWorkers() {
+  platform::WaitForThreads(FLateThreads, platform::kInfinite);
+  FLateThreads.clear();
 }
 
 bool TISAPIThreadPool::PushBack(EXTENSION_CONTROL_BLOCK* ECB) {

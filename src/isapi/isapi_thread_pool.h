@@ -105,6 +105,13 @@ class TISAPIThreadPool : public TObject {
   void SetMax(std::int32_t) {}
   // The workers of the running pool; 0 when it is not started.
   std::size_t ThreadCount() const { return FThreads.size(); }
+  // The workers that were still inside a request when the last ShutDown's
+  // wait ended. They go on with it, using the library's code and its
+  // application object.
+  std::size_t LateWorkers() const { return FLateThreads.size(); }
+  // Waits, without a time limit, until those workers have ended.
+  void AwaitLateWorkers();
+  std::uint32_t ShutDownTimeoutMs() const { return FShutDownTimeoutMs; }
   // The port, or null while the pool is not started.
   platform::TCompletionPort* RequestQueue() const { return FRequestQueue.load(std::memory_order_acquire); }
 
@@ -131,6 +138,7 @@ class TISAPIThreadPool : public TObject {
   std::int32_t FMin = 0;
   std::int32_t FMax = 0;
   std::vector<std::unique_ptr<platform::TThreadHandle>> FThreads;
+  std::vector<std::unique_ptr<platform::TThreadHandle>> FLateThreads;
   // Owns the port the handle names. Kept after ShutDown closed the port, so
   // that a PushBack racing the stop posts to a closed port, never to a freed
   // one; the workers hold their own shares.

@@ -378,6 +378,7 @@ TEST_F(ISAPIThreadPoolTest, EveryWorkerCanBeInsideARequestAndShutDownServesWhatW
   EXPECT_EQ(FHost.Count(ckDone), 0u);
   FHost.Open();
   Stopper.join();
+  EXPECT_EQ(Pool.LateWorkers(), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - Start, 10s);
 
   EXPECT_EQ(FHost.Count(ckDone), 30u);
@@ -408,6 +409,7 @@ TEST_F(ISAPIThreadPoolTest, ABusyWorkerHoldsShutDownNoLongerThanItsWaitAndOutliv
   EXPECT_LT(Took, 5s);
   EXPECT_EQ(Pool->ThreadCount(), 0u);
   EXPECT_EQ(Pool->RequestQueue(), nullptr);
+  EXPECT_EQ(Pool->LateWorkers(), 2u);
   // What nobody took is ended unserved, not left open at the host.
   ExpectServedAndDone(WaitingA, false);
   ExpectServedAndDone(WaitingB, false);

@@ -9,12 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -261,4 +264,151 @@ TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
     EXPECT_EQ(C.Written(), kApplicationPage);
   }
   EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+}
+
+namespace {
+
+// Holds a request's writes inside the host until released: the worker serving
+// it stays inside the library meanwhile, half-way through sending the page,
+// with the application object and a module set in use.
+class TWriteGate {
+ public:
+  void Hold(TFakeIsapiConnection& C) {
+    std::lock_guard Guard(FLock);
+    FInside = FOpen = false;
+    FForward = C.ECB()->WriteClient;
+    C.ECB()->WriteClient = &Held;
+  }
+  bool AwaitInside(std::chrono::milliseconds Timeout) {
+    std::unique_lock Guard(FLock);
+    return FChanged.wait_for(Guard, Timeout, [this] { return FInside; });
+  }
+  void Release() {
+    {
+      std::lock_guard Guard(FLock);
+      FOpen = true;
+    }
+    FChanged.notify_all();
+  }
+
+ private:
+  static BOOL Held(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FInside = false;
+  bool FOpen = false;
+  PFN_WRITECLIENT FForward = nullptr;
+};
+
+TWriteGate Gate;
+
+BOOL TWriteGate::Held(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved) {
+  {
+    std::unique_lock Guard(Gate.FLock);
+    Gate.FInside = true;
+    Gate.FChanged.notify_all();
+    Gate.FChanged.wait(Guard, [] { return Gate.FOpen; });
+  }
+  return Gate.FForward(ConnID, Buffer, Bytes, Reserved);
+}
+
+// What the process writes to its standard error while this lives.
+class TStderrCapture {
+ public:
+  TStderrCapture() : FFile(std::tmpfile()) {
+    std::fflush(stderr);
+    FSaved = dup(2);
+    dup2(fileno(FFile), 2);
+  }
+  ~TStderrCapture() {
+    Restore();
+    std::fclose(FFile);
+  }
+  std::string Text() {
+    Restore();
+    std::string Out;
+    std::rewind(FFile);
+    char Buffer[4096];
+    std::size_t N;
+    while ((N = std::fread(Buffer, 1, sizeof Buffer, FFile)) > 0) Out.append(Buffer, N);
+    return Out;
+  }
+
+ private:
+  void Restore() {
+    if (FSaved < 0) return;
+    std::fflush(stderr);
+    dup2(FSaved, 2);
+    close(FSaved);
+    FSaved = -1;
+  }
+  FILE* FFile;
+  int FSaved = -1;
+};
+
+}  // namespace
+
+// The library below stops its pool after 300 ms instead of two minutes.
+TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUses) {
+  TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library.GetExtensionVersion);
+  TFakeIsapiConnection C;
+  Browse(C);
+  Gate.Hold(C);
+  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(Gate.AwaitInside(10s));
+
+  TStderrCapture Stderr;
+  std::atomic<bool> Closed{false};
+  std::thread Closer([&] {
+    Library.Close();  // no TerminateExtension: the unload itself stops the pool
+    Closed = true;
+  });
+  std::this_thread::sleep_for(1500ms);  // well past the stop wait
+  EXPECT_FALSE(Closed) << "the library went away under a request";
+  Gate.Release();
+  Closer.join();
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+  EXPECT_FALSE(Loaded(TOLVANE_SHORT_WAIT_LIBRARY)) << "once the request is done the library goes";
+  const std::string Said = Stderr.Text();
+  EXPECT_NE(Said.find("1 worker thread(s) still inside a request 300 ms after the stop"), std::string::npos) << Said;
+  EXPECT_EQ(std::count(Said.begin(), Said.end(), '\n'), 1) << Said;
+}
+
+TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded) {
+  {
+    TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
+    ASSERT_TRUE(Library.Ready()) << dlerror();
+    StartUp(Library.GetExtensionVersion);
+    TFakeIsapiConnection C;
+    Browse(C);
+    Gate.Hold(C);
+    ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+    ASSERT_TRUE(Gate.AwaitInside(10s));
+
+    TStderrCapture Stderr;
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 5s) << "TerminateExtension waited beyond its stop wait";
+    Library.Close();
+    EXPECT_TRUE(Loaded(TOLVANE_SHORT_WAIT_LIBRARY)) << "the library went away under a request";
+    Gate.Release();
+    ASSERT_TRUE(C.WaitDone(10s));
+    ExpectPage(C);
+    const std::string Said = Stderr.Text();
+    EXPECT_NE(Said.find("still inside a request 300 ms after the stop; the library stays loaded"), std::string::npos)
+        << Said;
+  }
+  // The host may load it again: it is the same, still working library.
+  TLibrary Again(TOLVANE_SHORT_WAIT_LIBRARY);
+  ASSERT_TRUE(Again.Ready());
+  StartUp(Again.GetExtensionVersion);
+  TFakeIsapiConnection C;
+  Browse(C);
+  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+  EXPECT_EQ(Again.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }
