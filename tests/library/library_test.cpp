@@ -12,12 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -268,50 +266,6 @@ TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
 
 namespace {
 
-// Holds a request's writes inside the host until released: the worker serving
-// it stays inside the library meanwhile, half-way through sending the page,
-// with the application object and a module set in use.
-class TWriteGate {
- public:
-  void Hold(TFakeIsapiConnection& C) {
-    std::lock_guard Guard(FLock);
-    FInside = FOpen = false;
-    FForward = C.ECB()->WriteClient;
-    C.ECB()->WriteClient = &Held;
-  }
-  bool AwaitInside(std::chrono::milliseconds Timeout) {
-    std::unique_lock Guard(FLock);
-    return FChanged.wait_for(Guard, Timeout, [this] { return FInside; });
-  }
-  void Release() {
-    {
-      std::lock_guard Guard(FLock);
-      FOpen = true;
-    }
-    FChanged.notify_all();
-  }
-
- private:
-  static BOOL Held(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  bool FInside = false;
-  bool FOpen = false;
-  PFN_WRITECLIENT FForward = nullptr;
-};
-
-TWriteGate Gate;
-
-BOOL TWriteGate::Held(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved) {
-  {
-    std::unique_lock Guard(Gate.FLock);
-    Gate.FInside = true;
-    Gate.FChanged.notify_all();
-    Gate.FChanged.wait(Guard, [] { return Gate.FOpen; });
-  }
-  return Gate.FForward(ConnID, Buffer, Bytes, Reserved);
-}
-
 // What the process writes to its standard error while this lives.
 class TStderrCapture {
  public:
@@ -355,9 +309,9 @@ TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUse
   StartUp(Library.GetExtensionVersion);
   TFakeIsapiConnection C;
   Browse(C);
-  Gate.Hold(C);
+  C.HoldWrites();
   ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-  ASSERT_TRUE(Gate.AwaitInside(10s));
+  ASSERT_TRUE(C.AwaitHeldWrite(10s));
 
   TStderrCapture Stderr;
   std::atomic<bool> Closed{false};
@@ -367,7 +321,7 @@ TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUse
   });
   std::this_thread::sleep_for(1500ms);  // well past the stop wait
   EXPECT_FALSE(Closed) << "the library went away under a request";
-  Gate.Release();
+  C.ReleaseWrites();
   Closer.join();
   ASSERT_TRUE(C.WaitDone(10s));
   ExpectPage(C);
@@ -384,9 +338,9 @@ TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded)
     StartUp(Library.GetExtensionVersion);
     TFakeIsapiConnection C;
     Browse(C);
-    Gate.Hold(C);
+    C.HoldWrites();
     ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-    ASSERT_TRUE(Gate.AwaitInside(10s));
+    ASSERT_TRUE(C.AwaitHeldWrite(10s));
 
     TStderrCapture Stderr;
     const auto Start = std::chrono::steady_clock::now();
@@ -394,7 +348,7 @@ TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded)
     EXPECT_LT(std::chrono::steady_clock::now() - Start, 5s) << "TerminateExtension waited beyond its stop wait";
     Library.Close();
     EXPECT_TRUE(Loaded(TOLVANE_SHORT_WAIT_LIBRARY)) << "the library went away under a request";
-    Gate.Release();
+    C.ReleaseWrites();
     ASSERT_TRUE(C.WaitDone(10s));
     ExpectPage(C);
     const std::string Said = Stderr.Text();

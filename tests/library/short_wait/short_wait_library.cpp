@@ -3,7 +3,11 @@
 // request can outlive it within a test.
 #include "isapi/isapi_entry_points.h"
 
+#ifdef _WIN32
+#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
