@@ -300,18 +300,24 @@ class TStderrCapture {
   int FSaved = -1;
 };
 
+// Starts the library and sends it a browser request whose writes the host
+// holds: on return a worker is inside that request, half-way through it.
+void StartHeldRequest(TLibrary& Library, TFakeIsapiConnection& C) {
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library.GetExtensionVersion);
+  Browse(C);
+  C.HoldWrites();
+  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.AwaitHeldWrite(10s));
+}
+
 }  // namespace
 
 // The library below stops its pool after 300 ms instead of two minutes.
 TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUses) {
   TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
-  ASSERT_TRUE(Library.Ready()) << dlerror();
-  StartUp(Library.GetExtensionVersion);
   TFakeIsapiConnection C;
-  Browse(C);
-  C.HoldWrites();
-  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-  ASSERT_TRUE(C.AwaitHeldWrite(10s));
+  ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Library, C));
 
   TStderrCapture Stderr;
   std::atomic<bool> Closed{false};
@@ -334,13 +340,8 @@ TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUse
 TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded) {
   {
     TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
-    ASSERT_TRUE(Library.Ready()) << dlerror();
-    StartUp(Library.GetExtensionVersion);
     TFakeIsapiConnection C;
-    Browse(C);
-    C.HoldWrites();
-    ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-    ASSERT_TRUE(C.AwaitHeldWrite(10s));
+    ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Library, C));
 
     TStderrCapture Stderr;
     const auto Start = std::chrono::steady_clock::now();
