@@ -85,8 +85,9 @@ class TISAPIThreadPool : public TObject {
   virtual void Initialize();
   // Posts one stop order per worker behind every queued request, waits for the
   // workers (at most two minutes), then closes the port. Requests that
-  // no worker took are reported done to the host and released. Does nothing
-  // when the pool is not started.
+  // no worker took are reported done to the host and released. Workers still
+  // busy then are counted in LateWorkers. Does nothing when the pool is not
+  // started.
   virtual void ShutDown();
 
   // Queues a request with the calling thread's token. False, with nothing
