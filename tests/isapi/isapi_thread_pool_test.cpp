@@ -721,9 +721,10 @@ TEST_F(ISAPIThreadPoolIdentityTest, WithoutAKnownOwnIdentityAWorkerTakesNoCaller
   NumberOfThreads = 1;
   DirectRequestProc = &CountedRequest;
   RunRequests = 0;
+  // As when it could not be read at the library's load, before any worker.
+  platform::ForgetOwnIdentity();
   TISAPIThreadPool Pool(false);
   Pool.Initialize();
-  platform::ForgetOwnIdentity();
   tolvane::testing::TFakeIsapiConnection C;
   std::jthread([&] {
     Become({65534, 65534, {}});

@@ -84,6 +84,18 @@ class TLibrary {
   void* FHandle;
 };
 
+// Starts a loaded library and has it serve one browser request through its
+// workers.
+void ExpectServedByAWorker(TLibrary& Library) {
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library.GetExtensionVersion);
+  TFakeIsapiConnection C;
+  Browse(C);
+  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+}
+
 }  // namespace
 
 TEST(LibraryExports, ExactlyTheThreeEntryPoints) {
@@ -154,13 +166,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
   }
   // And it loads and serves again.
   TLibrary Again;
-  ASSERT_TRUE(Again.Ready());
-  StartUp(Again.GetExtensionVersion);
-  TFakeIsapiConnection C;
-  Browse(C);
-  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-  ASSERT_TRUE(C.WaitDone(10s));
-  ExpectPage(C);
+  ExpectServedByAWorker(Again);
 }
 
 // Runs inside a copy of this program named HTTPD.EXE (started by the test
@@ -358,12 +364,6 @@ TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded)
   }
   // The host may load it again: it is the same, still working library.
   TLibrary Again(TOLVANE_SHORT_WAIT_LIBRARY);
-  ASSERT_TRUE(Again.Ready());
-  StartUp(Again.GetExtensionVersion);
-  TFakeIsapiConnection C;
-  Browse(C);
-  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-  ASSERT_TRUE(C.WaitDone(10s));
-  ExpectPage(C);
+  ASSERT_NO_FATAL_FAILURE(ExpectServedByAWorker(Again));
   EXPECT_EQ(Again.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }
