@@ -37,7 +37,8 @@ void LoadExtensionLibrary() {
 }
 
 void UnloadExtensionLibrary() noexcept {
-  if (!Loaded) return;
+  // Workers that outlived TerminateExtension may still use all of it.
+  if (!Loaded || LibraryKeptLoaded.load(std::memory_order_acquire)) return;
   Loaded = false;
   DoneThreadPoolUnit();
   try {

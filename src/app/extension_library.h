@@ -12,7 +12,10 @@ void LoadExtensionLibrary();
 // Stops a pool that TerminateExtension did not (before the application object
 // goes, so no worker serves with a destroyed one), runs the library-exit
 // handling that frees the application object, then the other finalizations.
-// Does nothing when not loaded. Lets no exception out.
+// Does nothing when not loaded, nor once TerminateExtension left workers
+// inside their requests (the library then stays loaded for good). Waits for
+// workers still inside a request after the pool's stop wait before it frees
+// what they use. Lets no exception out.
 void UnloadExtensionLibrary() noexcept;
 
 // Whether LoadExtensionLibrary ran and UnloadExtensionLibrary did not.

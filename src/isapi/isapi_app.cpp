@@ -61,13 +61,24 @@ BOOL TISAPIApplication::GetExtensionVersion(HSE_VERSION_INFO* Ver) {
 }
 
 DWORD TISAPIApplication::HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ECB) {
+  std::unique_ptr<TISAPIRequest> Request;
+  std::unique_ptr<TISAPIResponse> Response;
   try {
-    std::unique_ptr<TISAPIRequest> Request = NewRequest(ECB);
-    // Declared after the request, so destroyed before it.
-    std::unique_ptr<TISAPIResponse> Response = NewResponse(Request.get());
-    return HandleRequest(Request.get(), Response.get()) ? HSE_STATUS_SUCCESS : HSE_STATUS_ERROR;
+    Request = NewRequest(ECB);
+    Response = NewResponse(Request.get());
+    const bool Handled = HandleRequest(Request.get(), Response.get());
+    // The response before the request it answers.
+    Response.reset();
+    Request.reset();
+    return Handled ? HSE_STATUS_SUCCESS : HSE_STATUS_ERROR;
   } catch (...) {
-    HandleServerException(ECB);
+    // A client that has part of a response already (a content stream that
+    // failed half-way) must not get an error page glued to it: the request
+    // just ends, and the host closes the connection on the error status.
+    const bool Started = (Request && Request->ResponseStarted()) || (Response && Response->Sent());
+    Response.reset();
+    Request.reset();
+    if (!Started) HandleServerException(ECB);
     return HSE_STATUS_ERROR;
   }
 }
@@ -151,10 +162,11 @@ void HandleServerException(EXTENSION_CONTROL_BLOCK* ECB) noexcept {
       ClassName = CurrentExceptionTypeName();
     }
     TServerErrorAnswer Answer = ServerErrorAnswer(ClassName, Message);
-    ECB->ServerSupportFunction(ECB->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, Answer.StatusText.data(), nullptr,
-                               reinterpret_cast<LPDWORD>(Answer.Headers.data()));
-    DWORD Size = static_cast<DWORD>(Answer.Page.size());
-    ECB->WriteClient(ECB->ConnID, Answer.Page.data(), &Size, 0);
+    if (ECB->ServerSupportFunction)
+      ECB->ServerSupportFunction(ECB->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, Answer.StatusText.data(), nullptr,
+                                 reinterpret_cast<LPDWORD>(Answer.Headers.data()));
+    DWORD Written = 0;
+    WriteToClient(ECB, Answer.Page.data(), static_cast<DWORD>(Answer.Page.size()), Written);
   } catch (...) {
     // Nothing more can be told to this client.
   }

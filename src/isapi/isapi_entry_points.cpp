@@ -1,5 +1,6 @@
 #include "isapi/isapi_entry_points.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "isapi/isapi_app.h"
@@ -11,6 +12,7 @@ namespace tolvane {
 constinit std::atomic<TISAPIThreadPool*> ThreadPool{nullptr};
 constinit TISAPIThreadPoolClass ThreadPoolClass = nullptr;
 constinit bool IsNetscape = false;
+constinit std::atomic<bool> LibraryKeptLoaded{false};
 
 namespace {
 
@@ -22,10 +24,31 @@ TISAPIThreadPool* PooledModePool() {
 }
 
 // Takes the pool out of ThreadPool before stopping it, so no caller finds a
-// pool that is going away.
-void DestroyThreadPool() noexcept {
+// pool that is going away. A worker still inside a request after the stop
+// wait goes on using the library's code and the application object, so
+// neither may go: after TerminateExtension the library is kept loaded (and
+// the unload then frees nothing); when the library is being unloaded
+// already it is too late for that, and the unload waits for the worker.
+void DestroyThreadPool(bool Unloading) noexcept {
   std::unique_ptr<TISAPIThreadPool> Pool(ThreadPool.exchange(nullptr, std::memory_order_acq_rel));
-  Pool.reset();  // the destructor stops the workers and never raises
+  if (!Pool) return;
+  try {
+    Pool->ShutDown();
+    if (const std::size_t Late = Pool->LateWorkers()) {
+      const bool Keep = !Unloading && platform::PinLibrary();
+      std::fprintf(stderr, "tolvane: %zu worker thread(s) still inside a request %u ms after the stop; %s\n", Late,
+                   static_cast<unsigned>(Pool->ShutDownTimeoutMs()),
+                   Keep ? "the library stays loaded until the process ends" : "waiting for them to finish");
+      std::fflush(stderr);
+      if (Keep)
+        LibraryKeptLoaded.store(true, std::memory_order_release);
+      else
+        Pool->AwaitLateWorkers();
+    }
+  } catch (...) {
+    // Nothing is left to tell; the destructor below stops what is left.
+  }
+  Pool.reset();  // the destructor never raises
 }
 
 DWORD DirectRequest(EXTENSION_CONTROL_BLOCK* ECB) { return tolvane::HttpExtensionProc(ECB); }
@@ -52,7 +75,7 @@ void InitThreadPoolUnit() {
 }
 
 void DoneThreadPoolUnit() {
-  DestroyThreadPool();
+  DestroyThreadPool(true);
   DirectRequestProc.store(nullptr, std::memory_order_release);
 }
 
@@ -93,7 +116,7 @@ BOOL TerminateExtension(DWORD dwFlags) noexcept {
     // it either way, and the workers must be stopped first.
   }
   if (Pooled) {
-    DestroyThreadPool();
+    DestroyThreadPool(false);
     return ISAPI_TRUE;
   }
   return Result;

@@ -21,6 +21,11 @@ extern TISAPIThreadPoolClass ThreadPoolClass;
 // True when the hosting executable is named "httpd.exe": the pool is never used.
 extern bool IsNetscape;
 
+// Set once TerminateExtension left workers inside their requests: the
+// library then stays loaded for the life of the process, and its unload
+// frees nothing those workers use.
+extern std::atomic<bool> LibraryKeptLoaded;
+
 // Whether the hosting process's executable is named "httpd.exe".
 bool CheckForNetscapeServer();
 // Whether the last component of FileName (after the last "\", ":" or "/") is
@@ -28,7 +33,8 @@ bool CheckForNetscapeServer();
 bool IsNetscapeServerFileName(const String& FileName);
 
 // The pool module's load and unload: the host check and the pool settings;
-// the unload takes a remaining pool out of ThreadPool and stops it.
+// the unload takes a remaining pool out of ThreadPool and stops it, waiting
+// for workers still inside a request after the stop wait.
 void InitThreadPoolUnit();
 void DoneThreadPoolUnit();
 

@@ -144,12 +144,29 @@ String TISAPIRequest::TranslateURI(const String& URI) {
   return StringOf(std::string_view(buffer.data(), strnlen(buffer.data(), buffer.size())));
 }
 
+bool WriteToClient(EXTENSION_CONTROL_BLOCK* ECB, const void* Buffer, DWORD Count, DWORD& Written) {
+  Written = 0;
+  if (!ECB->WriteClient) return false;
+  const auto* Bytes = static_cast<const char*>(Buffer);
+  // A host may take fewer bytes than offered: the rest is offered again. A
+  // count of 0 still reaches the host once.
+  do {
+    DWORD Size = Count - Written;
+    // Flags 0: a synchronous write.
+    if (!ECB->WriteClient(ECB->ConnID, const_cast<char*>(Bytes + Written), &Size, 0)) return false;
+    // A host that takes nothing would be asked for ever.
+    if (Size == 0 && Written < Count) return false;
+    Written += std::min<DWORD>(Size, Count - Written);
+  } while (Written < Count);
+  return true;
+}
+
 int TISAPIRequest::WriteClient(const void* Buffer, int Count) {
   if (Count < 0) return -1;
-  DWORD size = DWORD(Count);
-  // Flags 0: a synchronous write.
-  if (!FECB->WriteClient(FECB->ConnID, const_cast<void*>(Buffer), &size, 0)) return -1;
-  return int(std::min<DWORD>(size, DWORD(Count)));
+  if (Count > 0) FResponseStarted = true;
+  DWORD Written = 0;
+  if (!WriteToClient(FECB, Buffer, DWORD(Count), Written)) return -1;
+  return int(Written);
 }
 
 bool TISAPIRequest::WriteString(const AnsiString& AString) {
@@ -158,6 +175,7 @@ bool TISAPIRequest::WriteString(const AnsiString& AString) {
 }
 
 bool TISAPIRequest::WriteHeaders(int StatusCode, const AnsiString& StatusString, const AnsiString& Headers) {
+  FResponseStarted = true;
   FECB->dwHttpStatusCode = DWORD(StatusCode);
   AnsiString status = StatusString;
   AnsiString headers = Headers;

@@ -30,6 +30,8 @@ class TISAPIRequest : public TWebRequest {
   // host's 1024-byte buffer or holds a NUL: a shortened path could name
   // another file.
   String TranslateURI(const String& URI) override;
+  // Hands the host every byte, offering again what a short write left; the
+  // count written, or -1 when the host failed or took nothing.
   int WriteClient(const void* Buffer, int Count) override;
   bool WriteString(const AnsiString& AString) override;
   // Stores StatusCode for the host's log and sends the status text and header
@@ -37,6 +39,10 @@ class TISAPIRequest : public TWebRequest {
   bool WriteHeaders(int StatusCode, const AnsiString& StatusString, const AnsiString& Headers) override;
   // The server variable Name, else "HTTP_" + Name, else empty.
   AnsiString GetFieldByName(const AnsiString& Name) override;
+
+  // Whether a status, a header block or content bytes went to the host: from
+  // then on the client may have part of a response.
+  bool ResponseStarted() const { return FResponseStarted; }
 
   // HTTP_HOST without the port: cut at its first ":".
   AnsiString GetHost();
@@ -56,6 +62,12 @@ class TISAPIRequest : public TWebRequest {
   bool QueryVariable(const AnsiString& Name, AnsiString& Value);
 
   EXTENSION_CONTROL_BLOCK* FECB;  // not owned
+  bool FResponseStarted = false;
 };
+
+// Writes Count bytes of Buffer through the control block's WriteClient,
+// offering again what a short write left, until all are taken. Written is
+// what the host took; false when it failed or took nothing.
+bool WriteToClient(EXTENSION_CONTROL_BLOCK* ECB, const void* Buffer, DWORD Count, DWORD& Written);
 
 }  // namespace tolvane

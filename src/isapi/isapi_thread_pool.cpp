@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 
+#include "isapi/isapi_app.h"
 #include "platform/com.h"
 #include "runtime/com_init.h"
 
@@ -12,6 +13,7 @@ constinit std::atomic<TDirectRequestProc> DirectRequestProc{nullptr};
 constinit std::uint8_t NumberOfThreads = 25;
 
 TV_DEFINE_CLASS(TISAPIThreadPool, TObject);
+TV_DEFINE_CLASS(EImpersonationError, Exception);
 
 // The host's thread allocates one of these per request: keep it two words.
 static_assert(sizeof(TServerContext) == 2 * sizeof(void*));
@@ -47,13 +49,27 @@ void EndSession(EXTENSION_CONTROL_BLOCK* ECB) noexcept {
   }
 }
 
+// Answers a request that cannot run under the identity it is owed with the
+// server-error page, without running any of it.
+void Refuse(EXTENSION_CONTROL_BLOCK* ECB) noexcept {
+  try {
+    throw EImpersonationError(u"The request could not be served under its caller's identity");
+  } catch (...) {
+    HandleServerException(ECB);
+  }
+}
+
 void Serve(std::unique_ptr<TServerContext> Item) noexcept {
   try {
-    // Without a token, or when taking it on fails, the request runs under the
-    // worker's own identity: the worker went back to it after its last item,
-    // and a failed Impersonate returns there too.
-    if (Item->Token) platform::Impersonate(*Item->Token);
-    if (TDirectRequestProc Proc = DirectRequestProc.load(std::memory_order_acquire)) Proc(Item->ECB);
+    // The caller's identity, or the worker's own for a caller that has no
+    // token of its own. When the worker cannot take that identity, nothing
+    // runs: under any other one the request could reach what its caller may
+    // not.
+    const bool Ready = Item->Token ? platform::Impersonate(*Item->Token) : platform::RevertToOwnIdentity();
+    if (!Ready)
+      Refuse(Item->ECB);
+    else if (TDirectRequestProc Proc = DirectRequestProc.load(std::memory_order_acquire))
+      Proc(Item->ECB);
   } catch (...) {
     // The request path answers failures itself; whatever still escapes must
     // not end the worker.
@@ -91,29 +107,28 @@ TISAPIThreadPool::~TISAPIThreadPool() {
 }
 
 void TISAPIThreadPool::Initialize() {
-  std::shared_ptr<platform::TCompletionPort> Port;
-  bool COM;
-  {
-    std::lock_guard Guard(FCriticalSection);
-    if (FRequestQueue.load(std::memory_order_relaxed)) return;
-    Port = std::make_shared<platform::TCompletionPort>();
-    FPort = Port;
-    COM = FInitCOM;
-    FRequestQueue.store(Port.get(), std::memory_order_release);
-  }
-  // Outside the lock: a caller arriving meanwhile finds the port and queues
-  // its request, which waits there until the workers run.
-  const platform::TThreadBody Body = COM ? &COMWorkerFunction : &WorkerFunction;
+  // The workers start under the lock, and the port is published only once
+  // one runs: a port without workers would take requests that nobody ever
+  // serves. Callers arriving meanwhile wait for the start, which is short.
+  std::lock_guard Guard(FCriticalSection);
+  if (FRequestQueue.load(std::memory_order_relaxed)) return;
+  auto Port = std::make_shared<platform::TCompletionPort>();
+  const platform::TThreadBody Body = FInitCOM ? &COMWorkerFunction : &WorkerFunction;
   const std::size_t Count = NumberOfThreads;
-  FThreads.clear();
-  FThreads.reserve(Count);
+  std::vector<std::unique_ptr<platform::TThreadHandle>> Threads;
+  Threads.reserve(Count);
   for (std::size_t I = 0; I < Count; ++I) {
     auto Start = std::make_unique<TWorkerStart>(TWorkerStart{Port});
     std::unique_ptr<platform::TThreadHandle> Thread = platform::StartThread(Body, Start.get());
     if (!Thread) continue;  // the system refused a thread; the others serve
     Start.release();        // the worker frees it
-    FThreads.push_back(std::move(Thread));
+    Threads.push_back(std::move(Thread));
   }
+  // Not started: requests are refused, and the next one tries again.
+  if (Threads.empty()) return;
+  FThreads = std::move(Threads);
+  FPort = std::move(Port);
+  FRequestQueue.store(FPort.get(), std::memory_order_release);
 }
 
 void TISAPIThreadPool::ShutDown() {
@@ -132,7 +147,17 @@ void TISAPIThreadPool::ShutDown() {
     std::unique_ptr<TServerContext> Item = ItemOf(Packet);
     if (Item && !IsStopOrder(Packet)) EndSession(Item->ECB);
   }
+  // Workers still inside a request are kept apart: whoever stops the pool
+  // knows then that code and objects of the library are still in use.
+  FLateThreads.clear();
+  for (std::unique_ptr<platform::TThreadHandle>& Thread : FThreads)
+    if (Thread && !Thread->Ended()) FLateThreads.push_back(std::move(Thread));
   FThreads.clear();
+}
+
+void TISAPIThreadPool::AwaitLateWorkers() {
+  platform::WaitForThreads(FLateThreads, platform::kInfinite);
+  FLateThreads.clear();
 }
 
 bool TISAPIThreadPool::PushBack(EXTENSION_CONTROL_BLOCK* ECB) {

@@ -13,6 +13,7 @@
 #include "platform/critical_section.h"
 #include "platform/thread.h"
 #include "platform/thread_token.h"
+#include "runtime/exception.h"
 #include "runtime/object.h"
 
 namespace tolvane {
@@ -24,6 +25,10 @@ using TDirectRequestProc = DWORD (*)(EXTENSION_CONTROL_BLOCK* ECB);
 // What the workers call for each request. Null until the start-up code sets
 // it; a worker that finds it null answers nothing but still ends the session.
 extern std::atomic<TDirectRequestProc> DirectRequestProc;
+
+// A request that cannot run under the identity it is owed: the client gets
+// the server-error page naming this class, and nothing of the request runs.
+TV_DECLARE_EXCEPTION(EImpersonationError, Exception);
 
 // Worker threads per pool, set by the start-up code; read when a pool starts.
 extern std::uint8_t NumberOfThreads;
@@ -73,13 +78,16 @@ class TISAPIThreadPool : public TObject {
   TISAPIThreadPool(const TISAPIThreadPool&) = delete;
   TISAPIThreadPool& operator=(const TISAPIThreadPool&) = delete;
 
-  // Starts the pool unless it is started. Safe from many threads at once; the
-  // first caller creates the port under the lock and then starts the workers.
+  // Starts the pool unless it is started. Safe from many threads at once: the
+  // first caller starts the workers under the lock and then publishes the
+  // port. When the system refuses every worker the pool stays not started,
+  // so requests are refused rather than queued for nobody.
   virtual void Initialize();
   // Posts one stop order per worker behind every queued request, waits for the
   // workers (at most two minutes), then closes the port. Requests that
-  // no worker took are reported done to the host and released. Does nothing
-  // when the pool is not started.
+  // no worker took are reported done to the host and released. Workers still
+  // busy then are counted in LateWorkers. Does nothing when the pool is not
+  // started.
   virtual void ShutDown();
 
   // Queues a request with the calling thread's token. False, with nothing
@@ -98,6 +106,13 @@ class TISAPIThreadPool : public TObject {
   void SetMax(std::int32_t) {}
   // The workers of the running pool; 0 when it is not started.
   std::size_t ThreadCount() const { return FThreads.size(); }
+  // The workers that were still inside a request when the last ShutDown's
+  // wait ended. They go on with it, using the library's code and its
+  // application object.
+  std::size_t LateWorkers() const { return FLateThreads.size(); }
+  // Waits, without a time limit, until those workers have ended.
+  void AwaitLateWorkers();
+  std::uint32_t ShutDownTimeoutMs() const { return FShutDownTimeoutMs; }
   // The port, or null while the pool is not started.
   platform::TCompletionPort* RequestQueue() const { return FRequestQueue.load(std::memory_order_acquire); }
 
@@ -124,6 +139,7 @@ class TISAPIThreadPool : public TObject {
   std::int32_t FMin = 0;
   std::int32_t FMax = 0;
   std::vector<std::unique_ptr<platform::TThreadHandle>> FThreads;
+  std::vector<std::unique_ptr<platform::TThreadHandle>> FLateThreads;
   // Owns the port the handle names. Kept after ShutDown closed the port, so
   // that a PushBack racing the stop posts to a closed port, never to a freed
   // one; the workers hold their own shares.

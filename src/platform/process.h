@@ -23,4 +23,11 @@ std::u16string ExecutableFileName();
 // or the executable when linked into a program; empty when unknown.
 std::u16string LibraryFileName();
 
+// Keeps the binary this code is linked into loaded until the process ends,
+// however often it is unloaded from now on: for code that threads may still
+// run. Answers whether that holds (always, for code linked into a program).
+// Must be called before the unloading starts: a library's own unload hooks
+// are too late.
+bool PinLibrary();
+
 }  // namespace tolvane::platform

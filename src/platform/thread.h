@@ -38,6 +38,10 @@ class TThreadHandle {
 // once the thread has passed the loader's start-up and runs Body.
 std::unique_ptr<TThreadHandle> StartThread(TThreadBody Body, void* Argument);
 
+// Test seam: while set, StartThread refuses every thread, as a system that is
+// out of threads does.
+void SetRefuseThreads(bool Refuse);
+
 // Waits until every thread of the set has ended or TimeoutMs milliseconds
 // (counted from the call, for the whole set) have passed; kInfinite waits for
 // ever. Answers whether all ended. Empty entries count as ended.

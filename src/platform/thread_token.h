@@ -43,11 +43,16 @@ std::unique_ptr<TThreadToken> OpenThreadToken();
 // Gives the calling thread the token's identity; nothing changes when it holds
 // exactly that identity already. When the change fails the thread is returned
 // to its own identity and the answer is false, so it never runs under a mix of
-// two identities.
+// two identities. Without a captured own identity no thread takes another.
 bool Impersonate(const TThreadToken& Token);
 
 // Returns the calling thread to its own identity. Answers false when that
-// failed or no own identity was captured.
+// failed, or on POSIX when no own identity was captured (on Windows it is the
+// process's, which every thread can return to).
 bool RevertToOwnIdentity();
+
+// Test seam: as if the own identity could not be captured, until the next
+// CaptureOwnIdentity.
+void ForgetOwnIdentity();
 
 }  // namespace tolvane::platform

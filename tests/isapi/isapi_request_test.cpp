@@ -230,28 +230,40 @@ TEST_F(ISAPIRequestTest, ReadsPassTheCountAndReportWhatArrived) {
 }
 
 TEST_F(ISAPIRequestTest, WritesAreSynchronousAndReportWhatWasTaken) {
+  EXPECT_TRUE(Request().WriteString(""));
+  EXPECT_FALSE(Request().ResponseStarted()) << "a write of no bytes sends nothing";
   EXPECT_EQ(Request().WriteClient("hello", 5), 5);
+  EXPECT_TRUE(Request().ResponseStarted());
   EXPECT_TRUE(Request().WriteString(" world"));
   EXPECT_TRUE(Request().WriteString(""));
   EXPECT_EQ(Host.Written(), "hello world");
   auto writes = Host.Calls(TIsapiCallKind::ckWriteClient);
-  ASSERT_EQ(writes.size(), 3u);
+  ASSERT_EQ(writes.size(), 4u);
   for (const auto& w : writes) EXPECT_EQ(w.Flags, 0u);
-  EXPECT_EQ(writes[2].SizeIn, 0u);  // an empty string still reaches the host
+  EXPECT_EQ(writes[0].SizeIn, 0u);  // an empty string still reaches the host
+  EXPECT_EQ(writes[3].SizeIn, 0u);
 
-  Host.MaxWriteSize = 3;
-  EXPECT_EQ(Request().WriteClient("abcdef", 6), 3);
-  EXPECT_FALSE(Request().WriteString("abcdef"));
+  // A host that takes part of a write is offered the rest.
+  Host.MaxWriteSize = 4;
+  EXPECT_EQ(Request().WriteClient("abcdef", 6), 6);
+  EXPECT_TRUE(Request().WriteString("ghijklmnop"));
+  EXPECT_EQ(Host.Written(), "hello worldabcdefghijklmnop");
+  writes = Host.Calls(TIsapiCallKind::ckWriteClient);
+  ASSERT_EQ(writes.size(), 9u);
+  EXPECT_EQ(writes[5].SizeIn, 2u);
+  EXPECT_EQ(writes[8].SizeIn, 2u);
   Host.FailWrites = true;
   EXPECT_EQ(Request().WriteClient("x", 1), -1);
   EXPECT_FALSE(Request().WriteString("x"));
   EXPECT_EQ(Request().WriteClient("x", -1), -1);
-  EXPECT_EQ(Host.Calls(TIsapiCallKind::ckWriteClient).size(), 7u);
+  EXPECT_EQ(Host.Calls(TIsapiCallKind::ckWriteClient).size(), 11u);
 }
 
 TEST_F(ISAPIRequestTest, WriteHeadersStoresTheStatusAndSendsBothTexts) {
   Host.FailingRequests.insert(HSE_REQ_SEND_RESPONSE_HEADER);  // not examined
+  EXPECT_FALSE(Request().ResponseStarted());
   EXPECT_TRUE(Request().WriteHeaders(404, "404 Not Found", "A: 1\r\n\r\n"));
+  EXPECT_TRUE(Request().ResponseStarted());
   EXPECT_TRUE(Request().WriteHeaders(204, "204 No Content", ""));
   EXPECT_EQ(Host.ECB()->dwHttpStatusCode, 204u);
   auto sent = Host.SupportCalls(HSE_REQ_SEND_RESPONSE_HEADER);

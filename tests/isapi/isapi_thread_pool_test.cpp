@@ -27,10 +27,13 @@
 
 #include <gtest/gtest.h>
 
+#include "isapi/isapi_entry_points.h"
 #include "platform/com.h"
+#include "platform/thread.h"
 #include "platform/thread_token.h"
 #include "runtime/com_init.h"
 #include "runtime/exception.h"
+#include "support/fake_isapi_host.h"
 #include "support/process_threads.h"
 
 using namespace tolvane;
@@ -212,6 +215,8 @@ class ISAPIThreadPoolTest : public ::testing::Test {
   void SetUp() override {
     FSavedThreads = NumberOfThreads;
     DirectRequestProc = &RecordedRequest;
+    // As the library's load does: the identity workers return to.
+    ASSERT_TRUE(platform::CaptureOwnIdentity());
     // The test framework keeps per-thread state for SCOPED_TRACE and, on
     // Windows, watches each thread that has some from a thread of its own:
     // let that one start before the threads are taken too.
@@ -301,6 +306,28 @@ TEST_F(ISAPIThreadPoolTest, LifecycleFromCreatedToStartedToStoppedAndStartedAgai
   EXPECT_EQ(FHost.Count(ckDone), 2u);
 }
 
+TEST_F(ISAPIThreadPoolTest, APoolTheSystemGivesNoWorkerRefusesRequestsAndALaterOneStartsIt) {
+  NumberOfThreads = 3;
+  ThreadPool.store(new TISAPIThreadPool(false));
+  auto& Refused = FHost.NewRequest();
+  platform::SetRefuseThreads(true);
+  const DWORD RefusedStatus = exports::HttpExtensionProc(&Refused.ECB);
+  platform::SetRefuseThreads(false);
+  EXPECT_EQ(RefusedStatus, static_cast<DWORD>(HSE_STATUS_ERROR)) << "queued for a pool without workers";
+  EXPECT_EQ(ThreadPool.load()->ThreadCount(), 0u);
+  EXPECT_EQ(ThreadPool.load()->RequestQueue(), nullptr);
+
+  auto& Served = FHost.NewRequest();
+  EXPECT_EQ(exports::HttpExtensionProc(&Served.ECB), static_cast<DWORD>(HSE_STATUS_PENDING));
+  ASSERT_TRUE(FHost.WaitForDone(1));
+  ExpectServedAndDone(Served);
+  EXPECT_EQ(ThreadPool.load()->ThreadCount(), 3u);
+  delete ThreadPool.exchange(nullptr);
+  // Refused at once: the host finishes it, so the library never ends it.
+  EXPECT_TRUE(FHost.CallsOf(Refused, ckServed).empty());
+  EXPECT_TRUE(FHost.CallsOf(Refused, ckDone).empty());
+}
+
 TEST_F(ISAPIThreadPoolTest, RequestsArrivingTogetherBeforeTheStartMakeOnePortAndOneSetOfWorkers) {
   constexpr int kCallers = 4;
   TISAPIThreadPool Pool(false);
@@ -351,6 +378,7 @@ TEST_F(ISAPIThreadPoolTest, EveryWorkerCanBeInsideARequestAndShutDownServesWhatW
   EXPECT_EQ(FHost.Count(ckDone), 0u);
   FHost.Open();
   Stopper.join();
+  EXPECT_EQ(Pool.LateWorkers(), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - Start, 10s);
 
   EXPECT_EQ(FHost.Count(ckDone), 30u);
@@ -381,6 +409,7 @@ TEST_F(ISAPIThreadPoolTest, ABusyWorkerHoldsShutDownNoLongerThanItsWaitAndOutliv
   EXPECT_LT(Took, 5s);
   EXPECT_EQ(Pool->ThreadCount(), 0u);
   EXPECT_EQ(Pool->RequestQueue(), nullptr);
+  EXPECT_EQ(Pool->LateWorkers(), 2u);
   // What nobody took is ended unserved, not left open at the host.
   ExpectServedAndDone(WaitingA, false);
   ExpectServedAndDone(WaitingB, false);
@@ -627,6 +656,85 @@ TEST_F(ISAPIThreadPoolIdentityTest, EachRequestRunsUnderItsCallersIdentityAndThe
   Pool.ShutDown();
   EXPECT_EQ(ThreadIdentity(), FOwn) << "the test's own thread changed";
   EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), FDumpable) << "the dumpable flag was not restored";
+}
+
+// Serves nothing; counts the requests it was given.
+std::atomic<int> RunRequests{0};
+DWORD CountedRequest(EXTENSION_CONTROL_BLOCK*) {
+  ++RunRequests;
+  return HSE_STATUS_SUCCESS;
+}
+
+TEST_F(ISAPIThreadPoolIdentityTest, ARequestThatCannotRunUnderItsCallersIdentityRunsNothingAndGetsTheErrorPage) {
+  NumberOfThreads = 1;
+  DirectRequestProc = &CountedRequest;
+  RunRequests = 0;
+  // The workers' own identity is a user without the privilege to take
+  // another's: every caller's identity but that one is refused.
+  const TCaller Own{4000, 4000, FOwn.Groups};
+  std::jthread([&] {
+    ASSERT_EQ(syscall(SYS_setresuid, -1, Own.Uid, -1), 0);
+    ASSERT_EQ(syscall(SYS_setresgid, -1, 0, -1), 0);
+    ASSERT_TRUE(platform::CaptureOwnIdentity());
+  }).join();
+  const std::pair<long, long> OwnIds{Own.Uid, FOwn.Gid};
+  TISAPIThreadPool Pool(false);
+  Pool.Initialize();
+
+  struct TCase {
+    const char* Name;
+    TCaller Caller;
+    bool Runs;
+  } Cases[] = {
+      {"another user", {65534, 65534, {}}, false},
+      {"the workers' own identity", {Own.Uid, FOwn.Gid, FOwn.Groups}, true},
+      {"another user again", {1000, 1001, {4}}, false},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const int RunBefore = RunRequests;
+    tolvane::testing::TFakeIsapiConnection C;
+    C.SetVariable("SERVER_PROTOCOL", "HTTP/1.1");
+    std::jthread([&] {
+      Become(Case.Caller);
+      EXPECT_TRUE(Pool.PushBack(C.ECB()));
+    }).join();
+    ASSERT_TRUE(C.WaitDone(10s));
+    EXPECT_EQ(RunRequests - RunBefore, Case.Runs ? 1 : 0);
+    if (!Case.Runs) {
+      EXPECT_EQ(C.ECB()->dwHttpStatusCode, 500u);
+      EXPECT_NE(C.Written().find("<h1>Internal Server Error 500</h1>"), std::string::npos) << C.Written();
+      EXPECT_NE(C.Written().find("EImpersonationError"), std::string::npos) << C.Written();
+    } else {
+      EXPECT_EQ(C.Written(), "");
+    }
+    for (TSystemThreadId Tid : ProcessThreadIds()) {
+      if (FBaseline.count(Tid)) continue;
+      EXPECT_TRUE(WaitUntil([&] { return EffectiveIdsOf(Tid) == OwnIds; })) << "the worker left its own identity";
+    }
+  }
+  Pool.ShutDown();
+  ASSERT_TRUE(platform::CaptureOwnIdentity());
+}
+
+TEST_F(ISAPIThreadPoolIdentityTest, WithoutAKnownOwnIdentityAWorkerTakesNoCallersIdentity) {
+  NumberOfThreads = 1;
+  DirectRequestProc = &CountedRequest;
+  RunRequests = 0;
+  // As when it could not be read at the library's load, before any worker.
+  platform::ForgetOwnIdentity();
+  TISAPIThreadPool Pool(false);
+  Pool.Initialize();
+  tolvane::testing::TFakeIsapiConnection C;
+  std::jthread([&] {
+    Become({65534, 65534, {}});
+    EXPECT_TRUE(Pool.PushBack(C.ECB()));
+  }).join();
+  ASSERT_TRUE(C.WaitDone(10s));
+  EXPECT_EQ(RunRequests, 0);
+  EXPECT_EQ(C.ECB()->dwHttpStatusCode, 500u);
+  Pool.ShutDown();
+  ASSERT_TRUE(platform::CaptureOwnIdentity());
 }
 #endif
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -83,6 +84,18 @@ class TLibrary {
   void* FHandle;
 };
 
+// Starts a loaded library and has it serve one browser request through its
+// workers.
+void ExpectServedByAWorker(TLibrary& Library) {
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library.GetExtensionVersion);
+  TFakeIsapiConnection C;
+  Browse(C);
+  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+}
+
 }  // namespace
 
 TEST(LibraryExports, ExactlyTheThreeEntryPoints) {
@@ -153,13 +166,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
   }
   // And it loads and serves again.
   TLibrary Again;
-  ASSERT_TRUE(Again.Ready());
-  StartUp(Again.GetExtensionVersion);
-  TFakeIsapiConnection C;
-  Browse(C);
-  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
-  ASSERT_TRUE(C.WaitDone(10s));
-  ExpectPage(C);
+  ExpectServedByAWorker(Again);
 }
 
 // Runs inside a copy of this program named HTTPD.EXE (started by the test
@@ -261,4 +268,102 @@ TEST(LibraryProcess, TheCallersIdentityIsCarriedToTheWorker) {
     EXPECT_EQ(C.Written(), kApplicationPage);
   }
   EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+}
+
+namespace {
+
+// What the process writes to its standard error while this lives.
+class TStderrCapture {
+ public:
+  TStderrCapture() : FFile(std::tmpfile()) {
+    std::fflush(stderr);
+    FSaved = dup(2);
+    dup2(fileno(FFile), 2);
+  }
+  ~TStderrCapture() {
+    Restore();
+    std::fclose(FFile);
+  }
+  std::string Text() {
+    Restore();
+    std::string Out;
+    std::rewind(FFile);
+    char Buffer[4096];
+    std::size_t N;
+    while ((N = std::fread(Buffer, 1, sizeof Buffer, FFile)) > 0) Out.append(Buffer, N);
+    return Out;
+  }
+
+ private:
+  void Restore() {
+    if (FSaved < 0) return;
+    std::fflush(stderr);
+    dup2(FSaved, 2);
+    close(FSaved);
+    FSaved = -1;
+  }
+  FILE* FFile;
+  int FSaved = -1;
+};
+
+// Starts the library and sends it a browser request whose writes the host
+// holds: on return a worker is inside that request, half-way through it.
+void StartHeldRequest(TLibrary& Library, TFakeIsapiConnection& C) {
+  ASSERT_TRUE(Library.Ready()) << dlerror();
+  StartUp(Library.GetExtensionVersion);
+  Browse(C);
+  C.HoldWrites();
+  ASSERT_EQ(Library.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.AwaitHeldWrite(10s));
+}
+
+}  // namespace
+
+// The library below stops its pool after 300 ms instead of two minutes.
+TEST(LibraryUnload, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUses) {
+  TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
+  TFakeIsapiConnection C;
+  ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Library, C));
+
+  TStderrCapture Stderr;
+  std::atomic<bool> Closed{false};
+  std::thread Closer([&] {
+    Library.Close();  // no TerminateExtension: the unload itself stops the pool
+    Closed = true;
+  });
+  std::this_thread::sleep_for(1500ms);  // well past the stop wait
+  EXPECT_FALSE(Closed) << "the library went away under a request";
+  C.ReleaseWrites();
+  Closer.join();
+  ASSERT_TRUE(C.WaitDone(10s));
+  ExpectPage(C);
+  EXPECT_FALSE(Loaded(TOLVANE_SHORT_WAIT_LIBRARY)) << "once the request is done the library goes";
+  const std::string Said = Stderr.Text();
+  EXPECT_NE(Said.find("1 worker thread(s) still inside a request 300 ms after the stop"), std::string::npos) << Said;
+  EXPECT_EQ(std::count(Said.begin(), Said.end(), '\n'), 1) << Said;
+}
+
+TEST(LibraryUnload, ARequestThatOutlivesTerminateExtensionKeepsTheLibraryLoaded) {
+  {
+    TLibrary Library(TOLVANE_SHORT_WAIT_LIBRARY);
+    TFakeIsapiConnection C;
+    ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Library, C));
+
+    TStderrCapture Stderr;
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Library.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 5s) << "TerminateExtension waited beyond its stop wait";
+    Library.Close();
+    EXPECT_TRUE(Loaded(TOLVANE_SHORT_WAIT_LIBRARY)) << "the library went away under a request";
+    C.ReleaseWrites();
+    ASSERT_TRUE(C.WaitDone(10s));
+    ExpectPage(C);
+    const std::string Said = Stderr.Text();
+    EXPECT_NE(Said.find("still inside a request 300 ms after the stop; the library stays loaded"), std::string::npos)
+        << Said;
+  }
+  // The host may load it again: it is the same, still working library.
+  TLibrary Again(TOLVANE_SHORT_WAIT_LIBRARY);
+  ASSERT_NO_FATAL_FAILURE(ExpectServedByAWorker(Again));
+  EXPECT_EQ(Again.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }

@@ -126,7 +126,25 @@ int TFakeIsapiConnection::DoneCount() const {
 
 bool TFakeIsapiConnection::WaitDone(std::chrono::milliseconds Timeout) const {
   std::unique_lock<std::mutex> lock(FLock);
-  return FDoneSignal.wait_for(lock, Timeout, [this] { return FDone > 0; });
+  return FChanged.wait_for(lock, Timeout, [this] { return FDone > 0; });
+}
+
+void TFakeIsapiConnection::HoldWrites() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FHoldWrites = true;
+}
+
+bool TFakeIsapiConnection::AwaitHeldWrite(std::chrono::milliseconds Timeout) const {
+  std::unique_lock<std::mutex> lock(FLock);
+  return FChanged.wait_for(lock, Timeout, [this] { return FWriteHeld; });
+}
+
+void TFakeIsapiConnection::ReleaseWrites() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FHoldWrites = false;
+  }
+  FChanged.notify_all();
 }
 
 int TFakeIsapiConnection::StrayCalls() { return Strays.load(); }
@@ -207,6 +225,14 @@ BOOL TFakeIsapiConnection::ReadClient(LPVOID Buffer, LPDWORD Size) {
 }
 
 BOOL TFakeIsapiConnection::WriteClient(LPVOID Buffer, LPDWORD Bytes, DWORD Reserved) {
+  {
+    std::unique_lock<std::mutex> lock(FLock);
+    if (FHoldWrites) {
+      FWriteHeld = true;
+      FChanged.notify_all();
+      FChanged.wait(lock, [this] { return !FHoldWrites; });
+    }
+  }
   TIsapiCall call{TIsapiCallKind::ckWriteClient, {}};
   call.SizeIn = Read(Bytes);
   call.Flags = Reserved;
@@ -273,7 +299,7 @@ BOOL TFakeIsapiConnection::ServerSupport(DWORD Request, LPVOID Buffer, LPDWORD S
   if (Request == HSE_REQ_DONE_WITH_SESSION) {
     std::lock_guard<std::mutex> guard(FLock);
     ++FDone;
-    FDoneSignal.notify_all();
+    FChanged.notify_all();
   }
   return result;
 }

@@ -66,6 +66,13 @@ class TFakeIsapiConnection {
   bool FailWrites = false;
   std::set<DWORD> FailingRequests;     // ServerSupportFunction codes that answer FALSE
 
+  // Holds every WriteClient inside the host from now on, until ReleaseWrites:
+  // the extension's thread stays in the middle of its answer meanwhile.
+  void HoldWrites();
+  // Waits until a write is being held; false on time-out.
+  bool AwaitHeldWrite(std::chrono::milliseconds Timeout) const;
+  void ReleaseWrites();
+
   // The record.
   std::vector<TIsapiCall> Calls() const;
   std::vector<TIsapiCall> Calls(TIsapiCallKind Kind) const;
@@ -102,10 +109,12 @@ class TFakeIsapiConnection {
   std::size_t FReadPos = 0;
 
   mutable std::mutex FLock;
-  mutable std::condition_variable FDoneSignal;
+  mutable std::condition_variable FChanged;
   std::vector<TIsapiCall> FCalls;
   std::string FWritten;
   int FDone = 0;
+  bool FHoldWrites = false;
+  bool FWriteHeld = false;
 };
 
 }  // namespace tolvane::testing

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -231,4 +232,62 @@ TEST(ExtensionDll, AHostEndingWithTheDllLoadedExitsCleanlyChild) {
 TEST(ExtensionDll, AHostEndingWithTheDllLoadedExitsCleanly) {
   const std::string Output = RunChild(OwnFileName(), L"AHostEndingWithTheDllLoadedExitsCleanlyChild", L"TOLVANE_EXIT_CHILD");
   EXPECT_NE(Output.find("served the page"), std::string::npos) << Output;
+}
+
+// The DLL below stops its pool after 300 ms instead of two minutes.
+const std::wstring kShortWaitDllName = Widen(TOLVANE_SHORT_WAIT_DLL_NAME);
+
+// Starts the extension and sends it a browser request whose writes the host
+// holds: on return a worker is inside that request, half-way through it.
+void StartHeldRequest(TExtension& Extension, TFakeIsapiConnection& C) {
+  ASSERT_TRUE(Extension.Ready()) << "LoadLibraryW failed with " << Extension.Dll().LoadError();
+  StartUp(Extension.GetExtensionVersion);
+  Browse(C);
+  C.HoldWrites();
+  ASSERT_EQ(Extension.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.AwaitHeldWrite(20s));
+}
+
+TEST(ExtensionDll, AnUnloadThatARequestOutlivesWaitsForItBeforeFreeingWhatItUses) {
+  TExtension Extension(OwnFolder() + kShortWaitDllName);
+  TFakeIsapiConnection C;
+  ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Extension, C));
+  std::atomic<bool> Freed{false};
+  std::thread Unloader([&] {
+    Extension.Free();  // no TerminateExtension: the unload itself stops the pool
+    Freed = true;
+  });
+  std::this_thread::sleep_for(1500ms);  // well past the stop wait
+  EXPECT_FALSE(Freed) << "the DLL went away under a request";
+  C.ReleaseWrites();
+  Unloader.join();
+  ASSERT_TRUE(C.WaitDone(20s));
+  ExpectPage(C);
+  EXPECT_FALSE(ModuleLoaded(kShortWaitDllName)) << "once the request is done the DLL goes";
+}
+
+TEST(ExtensionDll, ARequestThatOutlivesTerminateExtensionKeepsTheDllLoaded) {
+  {
+    TExtension Extension(OwnFolder() + kShortWaitDllName);
+    TFakeIsapiConnection C;
+    ASSERT_NO_FATAL_FAILURE(StartHeldRequest(Extension, C));
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Extension.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 10s) << "TerminateExtension waited beyond its stop wait";
+    Extension.Free();
+    EXPECT_TRUE(ModuleLoaded(kShortWaitDllName)) << "the DLL went away under a request";
+    C.ReleaseWrites();
+    ASSERT_TRUE(C.WaitDone(20s));
+    ExpectPage(C);
+  }
+  // The host may load it again: the same, still working DLL.
+  TExtension Again(OwnFolder() + kShortWaitDllName);
+  ASSERT_TRUE(Again.Ready());
+  StartUp(Again.GetExtensionVersion);
+  TFakeIsapiConnection C;
+  Browse(C);
+  ASSERT_EQ(Again.HttpExtensionProc(C.ECB()), HSE_STATUS_PENDING);
+  ASSERT_TRUE(C.WaitDone(20s));
+  ExpectPage(C);
+  EXPECT_EQ(Again.TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
 }

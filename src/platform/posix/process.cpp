@@ -91,4 +91,19 @@ std::u16string LibraryFileName() {
   return FileNameOf(Name);
 }
 
+bool PinLibrary() {
+  Dl_info Info;
+  link_map* Map = nullptr;
+  if (dladdr1(&kAnchor, &Info, reinterpret_cast<void**>(&Map), RTLD_DL_LINKMAP) == 0 || Map == nullptr)
+    return false;
+  // A program is never unloaded.
+  if (Map->l_name == nullptr || Map->l_name[0] == '\0') return true;
+  // Opening the library again, loaded already, only marks it: from now on
+  // no dlclose unmaps it. The reference taken here is given back at once.
+  void* Handle = dlopen(Map->l_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  if (Handle == nullptr) return false;
+  dlclose(Handle);
+  return true;
+}
+
 }  // namespace tolvane::platform

@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -8,6 +9,8 @@
 
 namespace tolvane::platform {
 namespace {
+
+constinit std::atomic<bool> RefuseThreads{false};
 
 // Shared by the thread and its handle, so either may go first.
 struct TThreadState {
@@ -39,7 +42,10 @@ bool TThreadHandle::Ended() const {
   return FImpl->State->Ended;
 }
 
+void SetRefuseThreads(bool Refuse) { RefuseThreads.store(Refuse, std::memory_order_relaxed); }
+
 std::unique_ptr<TThreadHandle> StartThread(TThreadBody Body, void* Argument) {
+  if (RefuseThreads.load(std::memory_order_relaxed)) return nullptr;
   auto Impl = std::make_unique<TThreadHandle::TImpl>();
   Impl->State = std::make_shared<TThreadState>();
   try {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace tolvane::platform {
@@ -95,6 +96,21 @@ TOwnIdentity& Own() {
   return Instance;
 }
 
+// Threads these calls have put under another identity than the own. Every
+// change of an effective id clears the process's dumpable flag, and it may
+// come back only once no thread of the process runs as another user: a
+// thread counts from just before its change until it is back.
+constinit std::mutex AwayLock;
+constinit int AwayCount = 0;
+thread_local bool GAway = false;
+
+void MarkAway() {
+  if (GAway) return;
+  std::lock_guard Guard(AwayLock);
+  ++AwayCount;
+  GAway = true;
+}
+
 enum class TApply { apUnchanged, apChanged, apFailed };
 
 TApply ApplyChanges(const TIdentity& Target, TIdentity Current) {
@@ -131,18 +147,17 @@ TApply Apply(const TIdentity& Target) {
 bool ReturnToOwn() {
   const TOwnIdentity& Self = Own();
   if (!Self.Captured) return false;
-  switch (Apply(Self.Identity)) {
-    case TApply::apUnchanged:
-      return true;
-    case TApply::apChanged:
-      // Every change of an effective id cleared the process's dumpable flag;
-      // back under its own identity the process may have it again.
-      prctl(PR_SET_DUMPABLE, Self.Dumpable, 0, 0, 0);
-      return true;
-    case TApply::apFailed:
-      break;
+  const TApply Result = Apply(Self.Identity);
+  if (Result == TApply::apFailed) return false;  // still away, if it was
+  if (Result == TApply::apChanged || GAway) {
+    std::lock_guard Guard(AwayLock);
+    if (GAway) --AwayCount;
+    GAway = false;
+    // Back under the own identity: the flag that the changes cleared returns
+    // once no other thread is still away.
+    if (AwayCount == 0) prctl(PR_SET_DUMPABLE, Self.Dumpable, 0, 0, 0);
   }
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -175,12 +190,17 @@ std::unique_ptr<TThreadToken> OpenThreadToken() {
 bool Impersonate(const TThreadToken& Token) {
   const TIdentity& Target = Token.FImpl->Identity;
   const TOwnIdentity& Self = Own();
-  if (Self.Captured && Target == Self.Identity) return ReturnToOwn();
+  // Without a known own identity a thread takes no other: it could not come back.
+  if (!Self.Captured) return false;
+  if (Target == Self.Identity) return ReturnToOwn();
+  MarkAway();
   if (Apply(Target) != TApply::apFailed) return true;
   ReturnToOwn();
   return false;
 }
 
 bool RevertToOwnIdentity() { return ReturnToOwn(); }
+
+void ForgetOwnIdentity() { Own().Captured = false; }
 
 }  // namespace tolvane::platform

@@ -57,4 +57,10 @@ std::u16string ExecutableFileName() { return ModuleFileName(nullptr); }
 
 std::u16string LibraryFileName() { return ModuleFileName(reinterpret_cast<HMODULE>(&__ImageBase)); }
 
+bool PinLibrary() {
+  HMODULE Module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&__ImageBase), &Module) != FALSE;
+}
+
 }  // namespace tolvane::platform

@@ -14,6 +14,8 @@
 namespace tolvane::platform {
 namespace {
 
+constinit std::atomic<bool> RefuseThreads{false};
+
 // Ends a thread from code that stays mapped after the library is gone:
 // SetEvent(Left), then ExitThread(0), which never returns.
 using TExitRoutine = void (*)(HANDLE Left);
@@ -86,7 +88,10 @@ TThreadHandle::~TThreadHandle() {
 
 bool TThreadHandle::Ended() const { return WaitForSingleObject(FImpl->Waitable(), 0) == WAIT_OBJECT_0; }
 
+void SetRefuseThreads(bool Refuse) { RefuseThreads.store(Refuse, std::memory_order_relaxed); }
+
 std::unique_ptr<TThreadHandle> StartThread(TThreadBody Body, void* Argument) {
+  if (RefuseThreads.load(std::memory_order_relaxed)) return nullptr;
   // A new thread first passes the loader, which runs the libraries'
   // thread-attach notifications under its lock. Until it is through it will
   // not take a stop order, and a library unloading under that lock would

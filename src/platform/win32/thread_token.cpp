@@ -51,15 +51,18 @@ std::unique_ptr<TThreadToken> OpenThreadToken() {
 }
 
 bool Impersonate(const TThreadToken& Token) {
+  // Without a known own identity the worker takes no other: it could not be
+  // sure to come back.
+  if (!GCaptured.load()) return false;
   if (ImpersonateLoggedOnUser(Token.FImpl->Token)) return true;
   // Never leave the thread under the identity of an earlier request.
   RevertToSelf();
   return false;
 }
 
-bool RevertToOwnIdentity() {
-  if (!GCaptured.load()) return false;
-  return RevertToSelf() != FALSE;
-}
+// Any thread can go back to the process's identity, captured or not.
+bool RevertToOwnIdentity() { return RevertToSelf() != FALSE; }
+
+void ForgetOwnIdentity() { GCaptured.store(false); }
 
 }  // namespace tolvane::platform

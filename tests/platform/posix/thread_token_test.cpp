@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <utility>
@@ -207,4 +208,29 @@ TEST_F(ThreadToken, AWorkerStartedUnderACallersIdentityRevertsToItsOwn) {
   EXPECT_EQ(Seen.second.Uid, Own.Uid);
   EXPECT_EQ(Seen.second.Gid, Own.Gid);
   EXPECT_EQ(Seen.second.Groups, Own.Groups);
+}
+
+TEST_F(ThreadToken, TheDumpableFlagReturnsOnlyOnceNoThreadRunsAsAnotherUser) {
+  if (!Root()) GTEST_SKIP() << "changing identities needs root";
+  prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+  ASSERT_TRUE(CaptureOwnIdentity());
+  auto First = TokenOf({4321, 4321, {}});
+  auto Second = TokenOf({8765, 8765, {}});
+  ASSERT_TRUE(First && Second);
+  std::promise<void> Away, Return;
+  std::thread Long([&] {
+    EXPECT_TRUE(Impersonate(*First));
+    Away.set_value();
+    Return.get_future().wait();
+    EXPECT_TRUE(RevertToOwnIdentity());
+  });
+  Away.get_future().wait();
+  OnNewThread([&] {
+    ASSERT_TRUE(Impersonate(*Second));
+    ASSERT_TRUE(RevertToOwnIdentity());
+  });
+  EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0) << "dumpable while a thread still runs as user 4321";
+  Return.set_value();
+  Long.join();
+  EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1) << "not restored once every thread was back";
 }

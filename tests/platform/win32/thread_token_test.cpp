@@ -122,3 +122,19 @@ TEST_F(ThreadToken, AWorkerStartedByAnImpersonatingThreadRunsUnderTheProcessIden
   EXPECT_FALSE(Seen.first.HasToken);
   EXPECT_TRUE(Seen.second);
 }
+
+TEST_F(ThreadToken, WithoutACapturedOwnIdentityNoCallersTokenIsTaken) {
+  auto Token = CallerToken(SecurityImpersonation);
+  ASSERT_TRUE(Token);
+  ForgetOwnIdentity();
+  OnNewThread([&] {
+    EXPECT_FALSE(Impersonate(*Token));
+    EXPECT_FALSE(Observe().HasToken);
+    EXPECT_TRUE(RevertToOwnIdentity()) << "the process identity is always there to go back to";
+  });
+  ASSERT_TRUE(CaptureOwnIdentity());
+  OnNewThread([&] {
+    EXPECT_TRUE(Impersonate(*Token));
+    RevertToOwnIdentity();
+  });
+}

@@ -12,7 +12,12 @@
 // first), with one change: a worker leaving its loop reports that it is done
 // from a small routine outside the library, and exits from there. The wait
 // counts those reports; the workers finish exiting once the loader lets go,
-// with no library code left to run.
+// with no library code left to run. A worker still inside a request when the
+// stop wait ends keeps the unload waiting until it is done, since the code
+// and the objects it uses cannot go before.
+//
+// Only the process's detach reaches the unload: thread attach and detach
+// notifications come for every thread of the host and unload nothing.
 #include "app/extension_library.h"
 #include "platform/thread.h"
 
