@@ -559,7 +559,8 @@ TEST(Reader, AnInheritedChildIsReadIntoTheOneAlreadyThere) {
 
 namespace {
 
-// A module "Other" owning a part "Thing", found by name while it lives.
+// A module "Other" owning a part "Thing", found by name while it lives
+// (except on a thread that hides it).
 class TOtherModule {
  public:
   TOtherModule() {
@@ -575,10 +576,13 @@ class TOtherModule {
   }
   TComponentPtr<TTestModule> Module{NewComponent<TTestModule>(nullptr)};
   TTestPart* Thing;
+  static inline thread_local bool HiddenHere = false;
 
  private:
-  static inline TComponent* Current = nullptr;
-  static TComponent* Find(const String& Name) { return Current && SameText(Name, u"Other") ? Current : nullptr; }
+  static inline std::atomic<TComponent*> Current = nullptr;
+  static TComponent* Find(const String& Name) {
+    return !HiddenHere && SameText(Name, u"Other") ? Current.load() : nullptr;
+  }
 };
 
 // Links { item { Target = Name } } as a module property.
@@ -694,5 +698,26 @@ TEST(Reader, AModuleDropsItsWaitingReferencesAtTheStartOfItsDestruction) {
   m->SetOnDestroy(TNotifyEvent::Of<&TRecorder::Destroying>(&recorder));
   m.reset();
   EXPECT_EQ(recorder.Waiting, 0);
+  EXPECT_EQ(GlobalFixupCount(), 0);
+}
+
+// Passes on another thread set the references of modules that are being read
+// and freed here, over and over: never in a part already freed.
+TEST(Reader, PassesOnAnotherThreadNeverSetReferencesInAModuleBeingFreed) {
+  TOtherModule other;
+  auto w = ModuleHead();
+  LinksWithTarget(w, "Other.Thing");
+  w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End();
+  std::atomic<bool> done{false};
+  std::thread passes([&] {
+    while (!done) GlobalFixupReferences();
+  });
+  {
+    TOtherModule::HiddenHere = true;  // so that the references wait
+    for (int i = 0; i < 300; ++i) TTestModule::Load(w.Bytes).reset();
+    TOtherModule::HiddenHere = false;
+  }
+  done = true;
+  passes.join();
   EXPECT_EQ(GlobalFixupCount(), 0);
 }
