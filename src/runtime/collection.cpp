@@ -10,7 +10,10 @@ namespace tolvane {
 TV_DEFINE_CLASS(TCollectionItem, TPersistent, CreateItem<TCollectionItem>);
 TV_DEFINE_CLASS(TCollection, TPersistent);
 
-TCollectionItem::~TCollectionItem() { SetCollection(nullptr); }
+TCollectionItem::~TCollectionItem() {
+  ReleaseFixups();
+  SetCollection(nullptr);
+}
 
 void TCollectionItem::SetCollection(TCollection* Value) {
   if (Value == FCollection) return;
@@ -48,7 +51,13 @@ TCollection::TCollection(TClass ItemClass, TPersistent* Owner) : FItemClass(Item
 
 TCollection::~TCollection() {
   FUpdateCount = 1;  // no change reports while the items go
-  while (!FItems.empty()) delete FItems.back();
+  while (!FItems.empty()) FreeItem(FItems.back());
+}
+
+void TCollection::FreeItem(TCollectionItem* Item) {
+  // Before any part of the item goes, so that no stored reference is set in it.
+  Item->ReleaseFixups();
+  delete Item;
 }
 
 TCollectionItem* TCollection::GetItem(int Index) const {
@@ -70,12 +79,12 @@ TCollectionItem* TCollection::Insert(int Index) {
   return item;
 }
 
-void TCollection::Delete(int Index) { delete GetItem(Index); }
+void TCollection::Delete(int Index) { FreeItem(GetItem(Index)); }
 
 void TCollection::Clear() {
   if (FItems.empty()) return;
   BeginUpdate();
-  while (!FItems.empty()) delete FItems.back();
+  while (!FItems.empty()) FreeItem(FItems.back());
   EndUpdate();
 }
 

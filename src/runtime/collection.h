@@ -73,6 +73,7 @@ class TCollection : public TPersistent {
 
  private:
   friend class TCollectionItem;
+  static void FreeItem(TCollectionItem* Item);
   void InsertItem(TCollectionItem* Item);
   void RemoveItem(TCollectionItem* Item);
 

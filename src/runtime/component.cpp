@@ -22,8 +22,6 @@ bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' &
 TV_DEFINE_CLASS(TFiler, TObject);
 TV_DEFINE_CLASS(TComponent, TPersistent, CreateComponent<TComponent>, ComponentProps);
 
-std::atomic<void (*)(TComponent* Root)> RemoveFixupReferencesProc{nullptr};
-
 bool IsValidIdent(std::u16string_view Ident) {
   if (Ident.empty() || !(IsAsciiLetter(Ident[0]) || Ident[0] == u'_')) return false;
   for (char16_t c : Ident.substr(1))
@@ -37,31 +35,47 @@ TComponent::TComponent(TComponent* AOwner) {
 
 TComponent::~TComponent() {
   FComponentState.Include(csDestroying);
-  ReleaseLinks();
-  if (FComponentState.Contains(csFixups))
-    if (auto drop = RemoveFixupReferencesProc.load(std::memory_order_relaxed)) drop(this);
+  ReleaseFixups();
+  // Free released the links already; a failure left for a destructor has
+  // nowhere to go.
+  try {
+    ReleaseLinks();
+  } catch (...) {
+  }
 }
 
 void TComponent::ReleaseLinks() {
+  TFirstFailure failure;
   // Whoever asked hears of the end first, while the owned components still exist.
   while (!FFreeNotifies.empty()) {
     TComponent* other = FFreeNotifies.back();
     FFreeNotifies.pop_back();
     other->DropFreeNotify(this);
-    other->Notification(this, opRemove);
+    failure.Run([&] { other->Notification(this, opRemove); });
   }
-  DestroyComponents();
-  if (FOwner) FOwner->RemoveComponent(this);
+  failure.Run([&] { DestroyComponents(); });
+  if (FOwner) failure.Run([&] { FOwner->RemoveComponent(this); });
+  if (FOwner) {
+    // The owner's notification raised: out of its list and field all the same.
+    SetReference(false);
+    FOwner->Remove(this);
+  }
+  failure.RaiseIfFailed();
 }
 
 void TComponent::Free() {
+  TFirstFailure failure;
   if (!FComponentState.Contains(csDestroying)) {
     FComponentState.Include(csDestroying);
-    BeforeDestruction();
+    // Before anything of it goes: a pass on another thread must not set a
+    // reference in a part already freed.
+    ReleaseFixups();
+    failure.Run([&] { BeforeDestruction(); });
   }
   // While this object is still whole, so that type tests on it still answer.
-  ReleaseLinks();
+  failure.Run([&] { ReleaseLinks(); });
   delete this;
+  failure.RaiseIfFailed();
 }
 
 void TComponent::AfterConstruction() {
@@ -137,13 +151,15 @@ void TComponent::Remove(TComponent* AComponent) {
 }
 
 void TComponent::DestroyComponents() {
+  TFirstFailure failure;
   while (!FComponents.empty()) {
     TComponent* c = FComponents.back();
     // Out of the list before it goes, so that nothing sees a half-freed child.
     Remove(c);
     c->FOwner = this;  // it still reports its removal to us
-    c->Free();
+    failure.Run([&] { c->Free(); });
   }
+  failure.RaiseIfFailed();
 }
 
 void TComponent::SetReference(bool Enable) {

@@ -9,7 +9,9 @@
 // is still whole.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/rw_lock.h"
@@ -47,9 +49,12 @@ class TComponent : public TPersistent {
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
 
-  // Runs BeforeDestruction; tells those that asked for a free notification,
-  // frees the owned components and leaves the owner while the component is
-  // still whole (its class still answers type tests); then deletes it.
+  // Drops the stored references waiting on it and runs BeforeDestruction;
+  // tells those that asked for a free notification, frees the owned
+  // components and leaves the owner while the component is still whole (its
+  // class still answers type tests); then deletes it. A step that raises does
+  // not stop the others: the component is gone, then the first failure is
+  // raised again.
   void Free();
   // Called once the most derived constructor is done: tells the owner.
   virtual void AfterConstruction();
@@ -71,7 +76,8 @@ class TComponent : public TPersistent {
   TComponent* FindComponent(std::u16string_view AName) const;
   void InsertComponent(TComponent* AComponent);
   void RemoveComponent(TComponent* AComponent);
-  // Frees the owned components, last first.
+  // Frees the owned components, last first; one that raises does not keep
+  // the others (the first failure is raised again at the end).
   void DestroyComponents();
 
   // AComponent will hear (Notification opRemove) when this one is freed.
@@ -85,8 +91,6 @@ class TComponent : public TPersistent {
   TComponentStyle ComponentStyle() const { return FComponentStyle; }
   // A sub-component is read through its owner's read-only property.
   void SetSubComponent(bool Value);
-  // Marks a root whose stored references wait in the process-wide list.
-  void SetFixupsPending(bool Value) { SetComponentStateItem(csFixups, Value); }
 
   // The design position: Left in the low half, Top in the high half.
   std::int32_t DesignInfo() const { return FDesignInfo; }
@@ -109,7 +113,9 @@ class TComponent : public TPersistent {
   // component this one asked for a free notification is going.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   void SetComponentStateItem(TComponentStateItem Item, bool Value);
-  // The links Free releases; the destructor releases what is left.
+  // The links Free releases; the destructor releases what is left. Every
+  // link is released even when one step raises; then the first failure is
+  // raised again.
   void ReleaseLinks();
 
  private:
@@ -135,6 +141,28 @@ class TComponent : public TPersistent {
 };
 
 using TComponentClass = TClass;
+
+// Runs steps that must all run, such as those that free things: a step that
+// raises does not keep the later ones from running, and the first failure is
+// raised again at the end.
+class TFirstFailure {
+ public:
+  template <class F>
+  void Run(F&& Step) {
+    try {
+      Step();
+    } catch (...) {
+      if (!FFirst) FFirst = std::current_exception();
+    }
+  }
+  bool Failed() const { return bool(FFirst); }
+  void RaiseIfFailed() {
+    if (FFirst) std::rethrow_exception(std::exchange(FFirst, nullptr));
+  }
+
+ private:
+  std::exception_ptr FFirst;
+};
 
 // Builds a component and finishes its construction (AfterConstruction); a
 // failure there frees it again.
@@ -175,9 +203,5 @@ platform::TReentrantRWLock& GlobalNameSpace();
 void RegisterClass(TClass AClass);
 void UnRegisterClass(TClass AClass);
 TClass GetClass(std::u16string_view ClassName);
-
-// Installed by the definition reader: a root whose stored references wait in
-// the process-wide list (csFixups) drops them when it goes.
-extern std::atomic<void (*)(TComponent* Root)> RemoveFixupReferencesProc;
 
 }  // namespace tolvane

@@ -26,7 +26,12 @@ TDataModule::~TDataModule() {
     GlobalNameSpace().BeginWrite();
     FNameSpaceHeld = true;
   }
-  ReleaseLinks();
+  ReleaseFixups();
+  try {
+    ReleaseLinks();
+  } catch (...) {
+    // A destructor has nowhere to send it; Free raises such failures itself.
+  }
   FNameSpaceHeld = false;
   GlobalNameSpace().EndWrite();
 }

@@ -6,6 +6,16 @@ namespace tolvane {
 
 TV_DEFINE_CLASS(TPersistent, TObject);
 
+std::atomic<void (*)(TPersistent* Object)> RemoveFixupReferencesProc{nullptr};
+
+TPersistent::~TPersistent() { ReleaseFixups(); }
+
+void TPersistent::ReleaseFixups() {
+  if (!FFixupsPending) return;
+  FFixupsPending = false;
+  if (auto drop = RemoveFixupReferencesProc.load(std::memory_order_acquire)) drop(this);
+}
+
 void TPersistent::Assign(const TPersistent* Source) {
   if (Source) Source->AssignTo(this);
   else AssignError(nullptr);

@@ -22,7 +22,34 @@ std::vector<TPropFixup>& GlobalFixups() {
 
 bool DefaultIsUniqueGlobalComponentName(const String& Name) { return FindGlobalComponent(Name) == nullptr; }
 
-void DropFixupsOf(TComponent* Root) { RemoveFixupReferences(Root); }
+// The lists of the readers at work on this thread, innermost first.
+thread_local TFixupList* LocalFixupLists = nullptr;
+
+bool Concerns(const TPropFixup& Fixup, const TPersistent* Object) {
+  return Fixup.Instance == Object || Fixup.Root == Object;
+}
+
+bool SameFixup(const TPropFixup& A, const TPropFixup& B) {
+  return A.Instance == B.Instance && A.Prop == B.Prop && A.Root == B.Root && A.Name == B.Name;
+}
+
+// An object that holds a waiting reference drops it when it goes; the hook is
+// in place before the first one can wait.
+void MarkWaiting(TPersistent* Object) {
+  RemoveFixupReferencesProc.store(RemoveFixupReferences, std::memory_order_release);
+  Object->SetFixupsPending();
+}
+
+// Whether Fixup is still in the process-wide list (its objects did not go
+// while other references were resolved); with Take, it is taken out.
+bool StillWaiting(const TPropFixup& Fixup, bool Take) {
+  std::lock_guard lock(FixupsLock);
+  auto& fixups = GlobalFixups();
+  auto it = std::find_if(fixups.begin(), fixups.end(), [&](const TPropFixup& f) { return SameFixup(f, Fixup); });
+  if (it == fixups.end()) return false;
+  if (Take) fixups.erase(it);
+  return true;
+}
 
 
 }  // namespace
@@ -69,11 +96,35 @@ TComponent* FindNestedComponent(TComponent* Root, std::u16string_view Path) {
   return current;
 }
 
+TFixupList::TFixupList() : FOuter(LocalFixupLists) { LocalFixupLists = this; }
+
+TFixupList::~TFixupList() {
+  for (TFixupList** link = &LocalFixupLists; *link; link = &(*link)->FOuter)
+    if (*link == this) {
+      *link = FOuter;
+      break;
+    }
+}
+
+void TFixupList::Add(TPropFixup Fixup) {
+  MarkWaiting(Fixup.Instance);
+  FItems.push_back(std::move(Fixup));
+}
+
+bool TFixupList::TakeFirst(TPropFixup& Fixup) {
+  if (FItems.empty()) return false;
+  Fixup = std::move(FItems.front());
+  FItems.pop_front();
+  return true;
+}
+
+void TFixupList::Remove(const TPersistent* Object) {
+  std::erase_if(FItems, [&](const TPropFixup& f) { return Concerns(f, Object); });
+}
+
 void AddGlobalFixup(TPropFixup Fixup) {
-  // A component whose references wait drops them when it goes; the hook is
-  // in place before the first one can wait.
-  RemoveFixupReferencesProc.store(DropFixupsOf, std::memory_order_relaxed);
-  Fixup.Root->SetFixupsPending(true);
+  MarkWaiting(Fixup.Root);
+  MarkWaiting(Fixup.Instance);
   std::lock_guard lock(FixupsLock);
   GlobalFixups().push_back(std::move(Fixup));
 }
@@ -85,31 +136,23 @@ void GlobalFixupReferences() {
     std::lock_guard lock(FixupsLock);
     pending = GlobalFixups();
   }
-  // Resolve outside the list lock: the finders may load modules, which adds
-  // references of their own.
-  std::vector<TPropFixup> done;
+  // Resolved outside the list lock: the finders may load modules, which adds
+  // references of their own, or free objects, which drops theirs. So each
+  // reference is set only if it still waits once its component is found.
   for (const TPropFixup& f : pending) {
+    if (!StillWaiting(f, false)) continue;
     TComponent* found = FindNestedComponent(f.Root, f.Name);
-    if (!found) continue;
+    if (!found || !StillWaiting(f, true)) continue;
     if (f.Prop->SetObject) f.Prop->SetObject(f.Instance, found);
-    done.push_back(f);
-  }
-  if (done.empty()) return;
-  std::lock_guard lock(FixupsLock);
-  auto& fixups = GlobalFixups();
-  for (const TPropFixup& d : done) {
-    auto it = std::find_if(fixups.begin(), fixups.end(), [&](const TPropFixup& f) {
-      return f.Instance == d.Instance && f.Prop == d.Prop && f.Root == d.Root && f.Name == d.Name;
-    });
-    if (it != fixups.end()) fixups.erase(it);
   }
 }
 
-void RemoveFixupReferences(TComponent* Root) {
+void RemoveFixupReferences(TPersistent* Object) {
+  // Passes hold the name-space lock while they set references.
+  platform::TWriteLock nameSpace(GlobalNameSpace());
+  for (TFixupList* list = LocalFixupLists; list; list = list->FOuter) list->Remove(Object);
   std::lock_guard lock(FixupsLock);
-  auto& fixups = GlobalFixups();
-  fixups.erase(std::remove_if(fixups.begin(), fixups.end(), [&](const TPropFixup& f) { return f.Root == Root; }),
-               fixups.end());
+  std::erase_if(GlobalFixups(), [&](const TPropFixup& f) { return Concerns(f, Object); });
 }
 
 int GlobalFixupCount() {

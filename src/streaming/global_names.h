@@ -4,6 +4,7 @@
 // name is unique, and the references to components of other modules that
 // wait until those modules exist.
 #include <atomic>
+#include <deque>
 
 #include "runtime/component.h"
 
@@ -38,13 +39,39 @@ struct TPropFixup {
   String Name;
 };
 
+// A reader's own references, set when its definition has been read. While
+// the list lives it is known to the calling thread, so that an object freed
+// meanwhile takes its references out of it as out of the process-wide list.
+class TFixupList {
+ public:
+  TFixupList();
+  ~TFixupList();
+  TFixupList(const TFixupList&) = delete;
+  TFixupList& operator=(const TFixupList&) = delete;
+
+  // Records a reference; the object it is to be set in drops it when it goes.
+  void Add(TPropFixup Fixup);
+  // Takes the oldest reference out; false when none is left.
+  bool TakeFirst(TPropFixup& Fixup);
+  // Drops the references to be set in Object or made by Object's definition.
+  void Remove(const TPersistent* Object);
+
+ private:
+  friend void RemoveFixupReferences(TPersistent* Object);
+  std::deque<TPropFixup> FItems;
+  TFixupList* FOuter;
+};
+
 // Keeps a reference to a component of another module for later passes; the
-// root is marked as having such references.
+// root and the object are marked as having such references.
 void AddGlobalFixup(TPropFixup Fixup);
 // Retries every waiting reference; those resolved are set and dropped.
 void GlobalFixupReferences();
-// Drops the waiting references that Root's definition made.
-void RemoveFixupReferences(TComponent* Root);
+// Drops the waiting references, in the process-wide list and in the lists of
+// the readers at work on the calling thread, that are to be set in Object or
+// that Object's definition made. Waits for a pass running on another thread,
+// so that once it returns nothing is set in Object any more.
+void RemoveFixupReferences(TPersistent* Object);
 // How many references wait (for tests and diagnostics).
 int GlobalFixupCount();
 

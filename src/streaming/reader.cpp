@@ -526,10 +526,15 @@ void TReader::ReadPropValue(TPersistent* Instance, const TPropInfo* PropInfo) {
           ReadCollection(collection);
           break;
         }
-        case vaIdent: {
+        // Tags that read as identifiers ("True", "False", "Null") name a
+        // component like any other identifier; only vaNil means none.
+        case vaIdent:
+        case vaFalse:
+        case vaTrue:
+        case vaNull: {
           String name = ReadIdent();
           if (!p.SetObject) throw EReadError(u"Property is read-only");
-          FFixups.push_back(TPropFixup{Instance, PropInfo, FRoot, name});
+          FFixups.Add(TPropFixup{Instance, PropInfo, FRoot, name});
           break;
         }
         default:
@@ -619,10 +624,7 @@ TComponent* TReader::ReadComponent() {
   } catch (...) {
     if (created) {
       FLoaded->erase(std::remove(FLoaded->begin(), FLoaded->end(), child), FLoaded->end());
-      std::erase_if(FFixups, [&](const TPropFixup& f) {
-        auto* c = dynamic_cast<TComponent*>(f.Instance);
-        return c == child;
-      });
+      // Its references, and those of its items, go with it.
       child->Free();
     }
     throw;
@@ -651,9 +653,10 @@ void TReader::ReadData(TComponent* Instance) {
 }
 
 void TReader::FixupReferences() {
-  std::vector<TPropFixup> fixups;
-  fixups.swap(FFixups);
-  for (TPropFixup& f : fixups) {
+  // One at a time: the rest stay in the list, where an object that a setter
+  // or a finder frees meanwhile takes its own out.
+  TPropFixup f{};
+  while (FFixups.TakeFirst(f)) {
     TComponent* found = FindNestedComponent(f.Root, f.Name);
     if (!found && f.Name.find(u'.') != String::npos) {
       // A component of another module: wait until that module exists.

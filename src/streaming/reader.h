@@ -123,7 +123,7 @@ class TReader : public TFiler {
   TComponent* FOwner = nullptr;
   std::vector<TComponent*>* FLoaded;
   std::vector<TComponent*> FOwnLoaded;
-  std::vector<TPropFixup> FFixups;
+  TFixupList FFixups;
   String FPropName;
   int FDataDepth = 0;
   int FNesting = 0;

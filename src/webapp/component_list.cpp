@@ -22,7 +22,13 @@ class TComponentList::TWatcher : public TComponent {
 
 TComponentList::TComponentList() : FWatcher(NewComponent<TWatcher>(this)) {}
 
-TComponentList::~TComponentList() { Clear(); }
+TComponentList::~TComponentList() {
+  // Whoever can hear of a failure frees the components with Clear first.
+  try {
+    Clear();
+  } catch (...) {
+  }
+}
 
 TComponent* TComponentList::Items(int Index) const {
   if (Index < 0 || Index >= Count()) throw EListError(u"List index out of bounds (%d)", {Index});
@@ -56,11 +62,13 @@ bool TComponentList::Extract(TComponent* AComponent) {
 void TComponentList::Clear() {
   // One at a time from the front: freeing one component may free others of
   // the list, which then leave it through their notifications.
+  TFirstFailure failure;
   while (!FItems.empty()) {
     TComponent* c = FItems.front();
     Extract(c);
-    c->Free();
+    failure.Run([&] { c->Free(); });
   }
+  failure.RaiseIfFailed();
 }
 
 void TComponentList::Forget(TComponent* AComponent) {

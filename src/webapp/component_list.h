@@ -24,7 +24,8 @@ class TComponentList {
   void Add(TComponent* AComponent);
   // Gives up ownership without freeing; false when it was not held.
   bool Extract(TComponent* AComponent);
-  // Frees every held component, first added first.
+  // Frees every held component, first added first; when freeing one raises,
+  // the others are freed all the same and the first failure is raised.
   void Clear();
   const std::vector<TComponent*>& List() const { return FItems; }
 

@@ -17,11 +17,26 @@ TWebApplication::TWebApplication(TComponent* AOwner)
   ApplicationHandleException = TNotifyEvent::Of<&TWebRequestHandler::HandleException>(this);
   // This code always runs inside a loadable library, which threads share by
   // nature; so the library's unload notification is what frees the object.
-  OldDllProc = DllProc;
-  DllProc = &DLLExitProc;
+  // A second application object keeps the chain as it is: saving
+  // DLLExitProc as its own predecessor would recurse without end.
+  if (DllProc != &DLLExitProc) {
+    OldDllProc = DllProc;
+    DllProc = &DLLExitProc;
+  }
 }
 
-TWebApplication::~TWebApplication() { ApplicationHandleException = TNotifyEvent(); }
+TWebApplication::~TWebApplication() { ClearExceptionHook(); }
+
+void TWebApplication::BeforeDestruction() {
+  // No hook of this object is called once its modules begin to go.
+  ClearExceptionHook();
+  TWebRequestHandler::BeforeDestruction();
+}
+
+void TWebApplication::ClearExceptionHook() {
+  // Another application object's hook stays.
+  if (ApplicationHandleException.Data() == this) ApplicationHandleException = TNotifyEvent();
+}
 
 void TWebApplication::CreateForm(TComponentClass InstanceClass, TComponent*&) {
   if (!WebModuleClass()) SetWebModuleClass(InstanceClass);
@@ -45,18 +60,15 @@ void DoneLumoApplication() {
   TWebApplication* app = Application;
   Application = nullptr;
   if (!app) return;
+  // Free finishes the object, its sets and modules whatever raises, then
+  // raises the first failure; anything but an Exception goes on.
   try {
     app->Free();
   } catch (const Exception& E) {
-    // The raising step runs once only: freeing again finishes the object.
-    app->Free();
     if (HandleShutdownException) {
       ApplicationHandleException = TNotifyEvent();
       HandleShutdownException(E);
     }
-  } catch (...) {
-    app->Free();
-    throw;
   }
 }
 

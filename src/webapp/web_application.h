@@ -30,10 +30,13 @@ class TWebApplication : public TWebRequestHandler {
  public:
   // Names WebRequestHandler as the process's request handler, installs
   // HandleException as the exception hook and DLLExitProc as the unload
-  // callback (saving the previous one in OldDllProc).
+  // callback (saving the previous one in OldDllProc, unless DLLExitProc is
+  // installed already).
   explicit TWebApplication(TComponent* AOwner);
-  // Clears the exception hook, then frees every set, module and factory.
+  // Clears the exception hook (when it is still this object's), then frees
+  // every set, module and factory.
   ~TWebApplication() override;
+  void BeforeDestruction() override;
 
   const String& Title() const { return FTitle; }
   void SetTitle(const String& Value) { FTitle = Value; }
@@ -48,6 +51,8 @@ class TWebApplication : public TWebRequestHandler {
   virtual void Run() {}
 
  private:
+  void ClearExceptionHook();
+
   String FTitle;
 };
 

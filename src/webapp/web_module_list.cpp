@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/rw_lock.h"
 #include "runtime/exception.h"
 #include "streaming/global_names.h"
 
@@ -107,12 +106,19 @@ TComponent* TWebModuleList::AddModuleName(const String& AName) {
   return nullptr;
 }
 
+bool TWebModuleList::LacksModuleOf(TAbstractWebModuleFactory* Factory) {
+  return Factory->GetCreateMode() == crAlways && !FindModuleClass(Factory->GetComponentClass());
+}
+
 void TWebModuleList::AutoCreateModules() {
+  int first = 0;
+  while (first < GetFactoryCount() && !LacksModuleOf(GetFactory(first))) ++first;
+  // A bracket that makes nothing resolves nothing either.
+  if (first == GetFactoryCount()) return;
   TFixupBracket bracket(*this);
-  for (int i = 0; i < GetFactoryCount(); ++i) {
+  for (int i = first; i < GetFactoryCount(); ++i) {
     TAbstractWebModuleFactory* factory = GetFactory(i);
-    if (factory->GetCreateMode() == crAlways && !FindModuleClass(factory->GetComponentClass()))
-      AddMadeModule(factory->GetModule());
+    if (LacksModuleOf(factory)) AddMadeModule(factory->GetModule());
   }
   bracket.Close();
 }
@@ -131,9 +137,8 @@ void TWebModuleList::StartFixup() {
   FOuterFixupSet = FixupSlot;
   FixupSlot = this;
   RegisterFindGlobalComponentProc(FindWebModuleComponent);
-  // The reader consults the hook under the name-space lock.
-  platform::TWriteLock nameSpace(GlobalNameSpace());
-  IsUniqueGlobalComponentNameProc = IsUniqueGlobalWebComponentName;
+  // Always the same value, and the hook is atomic: no lock is needed.
+  IsUniqueGlobalComponentNameProc.store(IsUniqueGlobalWebComponentName);
 }
 
 void TWebModuleList::EndFixup() {

@@ -38,10 +38,15 @@ class TWebModuleList : public TAbstractWebModuleList {
   // Takes ownership of the module (when adding raises, the caller keeps it)
   // and tells OnModuleAdded.
   void AddModule(TComponent* AComponent);
-  // Makes the module of every always-created factory that the set lacks.
+  // Makes the module of every always-created factory that the set lacks. A
+  // set that lacks none (a cached set) opens no bracket and so takes no
+  // process-wide lock.
   void AutoCreateModules();
   // Frees the modules of the factories that do not keep them between requests.
   void AutoDestroyModules();
+  // Frees every module of the set; when freeing one raises, the others are
+  // freed all the same and the first failure is raised.
+  void DestroyModules() { FList.Clear(); }
 
   // The fixup bracket; brackets nest and only the outermost one acts.
   void StartFixup();
@@ -56,6 +61,8 @@ class TWebModuleList : public TAbstractWebModuleList {
  private:
   class TFixupBracket;
   TComponent* AddMadeModule(TComponent* Made);
+  // An always-created factory whose module the set does not hold.
+  bool LacksModuleOf(TAbstractWebModuleFactory* Factory);
   void ResolveUnresolvedNames();
   // Leaves a bracket without resolving; the outermost one forgets the names.
   void CloseFixupLevel();

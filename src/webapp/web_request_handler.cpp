@@ -28,19 +28,52 @@ void KeepComponent(IWebAppServices*) {}
 
 TWebRequestHandler::TWebRequestHandler(TComponent* AOwner) : TComponent(AOwner) {}
 
-TWebRequestHandler::~TWebRequestHandler() { TWebRequestHandler::FreeModules(); }
+TWebRequestHandler::~TWebRequestHandler() {
+  // Free has done this already; a failure left for a destructor has nowhere to go.
+  try {
+    TWebRequestHandler::BeforeDestruction();
+  } catch (...) {
+  }
+}
+
+void TWebRequestHandler::BeforeDestruction() {
+  TFirstFailure failure;
+  failure.Run([&] { TComponent::BeforeDestruction(); });
+  failure.Run([&] { TWebRequestHandler::FreeModules(); });
+  // No request is left to give these back.
+  failure.Run([&] {
+    std::lock_guard lock(FCriticalSection);
+    FreeSets(FRetiredWebModules);
+  });
+  failure.RaiseIfFailed();
+}
+
+void TWebRequestHandler::FreeSet(TSetPtr Set) {
+  TFirstFailure failure;
+  failure.Run([&] { Set->DestroyModules(); });
+  Set.reset();
+  failure.RaiseIfFailed();
+}
 
 template <class L>
 void TWebRequestHandler::FreeSets(L& List) {
   L sets = std::move(List);
   List.clear();
-  for (TSetPtr& set : sets) set.reset();
+  TFirstFailure failure;
+  for (TSetPtr& set : sets) failure.Run([&] { FreeSet(std::move(set)); });
+  failure.RaiseIfFailed();
 }
 
 void TWebRequestHandler::FreeModules() {
   std::lock_guard lock(FCriticalSection);
-  FreeSets(FActiveWebModules);
-  FreeSets(FInactiveWebModules);
+  TFirstFailure failure;
+  for (TSetPtr& set : FActiveWebModules) {
+    failure.Run([&] { set->DestroyModules(); });
+    FRetiredWebModules.push_back(std::move(set));
+  }
+  FActiveWebModules.clear();
+  failure.Run([&] { FreeSets(FInactiveWebModules); });
+  failure.RaiseIfFailed();
 }
 
 void TWebRequestHandler::AddWebModuleFactory(std::unique_ptr<TAbstractWebModuleFactory> AFactory) {
@@ -108,20 +141,39 @@ TWebModuleList* TWebRequestHandler::ActivateWebModules() {
   return result;
 }
 
+namespace {
+
+// Takes the set out of the list; null when it is not there.
+std::unique_ptr<TWebModuleList> Take(std::vector<std::unique_ptr<TWebModuleList>>& List,
+                                     const TWebModuleList* WebModules) {
+  for (auto it = List.begin(); it != List.end(); ++it)
+    if (it->get() == WebModules) {
+      auto set = std::move(*it);
+      List.erase(it);
+      return set;
+    }
+  return nullptr;
+}
+
+}  // namespace
+
 void TWebRequestHandler::DeactivateWebModules(TWebModuleList* WebModules) {
   std::lock_guard lock(FCriticalSection);
-  TSetPtr set;
-  for (auto it = FActiveWebModules.begin(); it != FActiveWebModules.end(); ++it)
-    if (it->get() == WebModules) {
-      set = std::move(*it);
-      FActiveWebModules.erase(it);
-      break;
-    }
-  // Not ours (FreeModules took it while it served): nothing to give back.
-  if (!set) return;
-  // Should freeing a module raise, the set is freed on the way out.
-  set->AutoDestroyModules();
-  if (CacheConnections() && set->GetItemCount() > 0) FInactiveWebModules.push_back(std::move(set));
+  TSetPtr set = Take(FActiveWebModules, WebModules);
+  if (!set) {
+    // FreeModules took its modules while it served: what is left goes now.
+    if (TSetPtr retired = Take(FRetiredWebModules, WebModules))
+      FreeSet(std::move(retired));
+    return;
+  }
+  TFirstFailure failure;
+  failure.Run([&] { set->AutoDestroyModules(); });
+  // A set whose module failed to go is not kept.
+  if (!failure.Failed() && CacheConnections() && set->GetItemCount() > 0)
+    FInactiveWebModules.push_back(std::move(set));
+  else
+    failure.Run([&] { FreeSet(std::move(set)); });
+  failure.RaiseIfFailed();
 }
 
 std::shared_ptr<IWebAppServices> TWebRequestHandler::FindServices(TWebModuleList* WebModules) {

@@ -31,6 +31,9 @@ class TWebRequestHandler : public TComponent {
   explicit TWebRequestHandler(TComponent* AOwner);
   // Frees every module set (active ones included), module and factory.
   ~TWebRequestHandler() override;
+  // Frees the module sets while the handler is whole, so that a module that
+  // fails to stop reaches Free's caller.
+  void BeforeDestruction() override;
 
   // Serves one request with a set from the pool. Answers whether the request
   // was handled; false when dispatching raised and the exception hook settled
@@ -43,7 +46,11 @@ class TWebRequestHandler : public TComponent {
   // to standard error. Call it inside a catch block. Never raises.
   void HandleException(TObject* Sender);
 
-  // Frees every set in both pools.
+  // Frees every set in both pools. Of a set that is serving a request only
+  // the modules go at once; the set itself goes when the request gives it
+  // back, so that no later set can take its address (and its identity)
+  // meanwhile. When freeing a module raises, the rest are freed all the same
+  // and the first failure is raised.
   virtual void FreeModules();
   // Registers a factory; the handler owns it from now on (AddFactory's rules).
   void AddWebModuleFactory(std::unique_ptr<TAbstractWebModuleFactory> AFactory);
@@ -53,7 +60,8 @@ class TWebRequestHandler : public TComponent {
   // no factory can be had.
   TWebModuleList* ActivateWebModules();
   // Takes the set back: frees the modules not kept between requests, then
-  // keeps the set for reuse or frees it.
+  // keeps the set for reuse or frees it. A set whose modules FreeModules took
+  // while it served is freed now.
   void DeactivateWebModules(TWebModuleList* WebModules);
 
   // 0 or less: no limit.
@@ -77,9 +85,11 @@ class TWebRequestHandler : public TComponent {
   bool ServeRequest(TWebModuleList* WebModules, TWebRequest* Request, TWebResponse* Response);
   static std::shared_ptr<IWebAppServices> FindServices(TWebModuleList* WebModules);
   // Frees the sets in list order; empties the list first, so that a set
-  // being freed is no longer reachable through the pool.
+  // being freed is no longer reachable through the pool. Every set goes even
+  // when freeing a module raises; then the first failure is raised.
   template <class L>
   static void FreeSets(L& List);
+  static void FreeSet(TSetPtr Set);
 
   // Declared first so that it outlives the sets that make modules with it.
   TWebModuleFactoryList FWebModuleFactories;
@@ -88,6 +98,8 @@ class TWebRequestHandler : public TComponent {
   // Read without the lock by the quick limit test; written under the lock.
   std::atomic<int> FAddingActiveModules{0};
   std::deque<TSetPtr> FInactiveWebModules;
+  // Sets emptied by FreeModules while they served, until their request ends.
+  std::vector<TSetPtr> FRetiredWebModules;
   std::atomic<int> FMaxConnections{DefaultMaxConnections};
   std::atomic<bool> FCacheConnections{true};
   TComponentClass FWebModuleClass = nullptr;

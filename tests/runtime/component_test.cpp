@@ -299,3 +299,60 @@ TEST(DataModule, EventExceptionsGoToTheHook) {
   EXPECT_EQ(log, (std::vector<String>{u"constructed", u"OnCreate", u"hook TLoggedModule", u"OnDestroy locked",
                                       u"child present", u"hook TLoggedModule", u"derived destructor"}));
 }
+
+namespace {
+
+// Fails in its own destruction step when told to; counted.
+template <class Base>
+class TFailingToStop : public Base {
+ public:
+  explicit TFailingToStop(TComponent* AOwner) : Base(AOwner) { ++Live; }
+  ~TFailingToStop() override { --Live; }
+  void BeforeDestruction() override {
+    Base::BeforeDestruction();
+    if (!Failure.empty()) throw EConvertError(Failure);
+  }
+  String Failure;
+  static inline int Live = 0;
+};
+
+}  // namespace
+
+// A failure while a component is freed does not stop the freeing: the
+// component, what it owns and its name-space lock all go, then the first
+// failure is raised.
+TEST(DataModule, FreeingGoesOnPastAFailureAndRaisesTheFirst) {
+  struct {
+    const char* What;
+    const char16_t* ModuleFailure;
+    const char16_t* PartFailure;
+    const char16_t* Raised;
+  } cases[] = {
+      {"the module's own step", u"module failed", u"", u"module failed"},
+      {"a component it owns", u"", u"part failed", u"part failed"},
+      {"both", u"module failed", u"part failed", u"module failed"},
+  };
+  using TModule = TFailingToStop<TDataModule>;
+  using TPart = TFailingToStop<TComponent>;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    auto* module = new TModule(nullptr);
+    module->AfterConstruction();
+    module->Failure = c.ModuleFailure;
+    for (int i = 0; i < 2; ++i) {
+      auto* part = new TPart(module);
+      part->AfterConstruction();
+      part->Failure = c.PartFailure;
+    }
+    String raised;
+    try {
+      module->Free();
+    } catch (const EConvertError& E) {
+      raised = E.Message();
+    }
+    EXPECT_EQ(raised, c.Raised);
+    EXPECT_EQ(TModule::Live, 0);
+    EXPECT_EQ(TPart::Live, 0);
+    ASSERT_FALSE(GlobalNameSpace().WrittenByMe());
+  }
+}

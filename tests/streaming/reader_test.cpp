@@ -556,3 +556,168 @@ TEST(Reader, AnInheritedChildIsReadIntoTheOneAlreadyThere) {
   EXPECT_EQ(existing->Name(), u"Part1");
   EXPECT_EQ(existing->LoadedCalls(), 1);  // no scope open: the reader told it itself
 }
+
+namespace {
+
+// A module "Other" owning a part "Thing", found by name while it lives
+// (except on a thread that hides it).
+class TOtherModule {
+ public:
+  TOtherModule() {
+    Thing = NewComponent<TTestPart>(Module.get());
+    Thing->SetName(u"Thing");
+    Module->SetName(u"Other");
+    Current = Module.get();
+    RegisterFindGlobalComponentProc(Find);
+  }
+  ~TOtherModule() {
+    UnregisterFindGlobalComponentProc(Find);
+    Current = nullptr;
+  }
+  TComponentPtr<TTestModule> Module{NewComponent<TTestModule>(nullptr)};
+  TTestPart* Thing;
+  static inline thread_local bool HiddenHere = false;
+
+ private:
+  static inline std::atomic<TComponent*> Current = nullptr;
+  static TComponent* Find(const String& Name) {
+    return !HiddenHere && SameText(Name, u"Other") ? Current.load() : nullptr;
+  }
+};
+
+// Links { item { Target = Name } } as a module property.
+void LinksWithTarget(TDefinitionWriter& w, std::string_view Name) {
+  w.Prop("Links").Collection().List().Prop("Target").Ident(Name).End().End();
+}
+
+}  // namespace
+
+// A stored reference waits, in the reader's list or the process-wide one,
+// for the object it is to be set in; when that object is freed first, the
+// reference goes with it and nothing is written into freed memory.
+TEST(Reader, TheReferencesOfAFreedObjectAreDroppedWhereverTheyWait) {
+  using W = TDefinitionWriter;
+  struct TCase {
+    const char* What;
+    std::function<void(W&)> Definition;   // the module's properties and children
+    std::function<void(TTestModule&)> Then;  // frees the object after loading
+  };
+  const TCase cases[] = {
+      {"a collection read twice: the first items go before the references are set",
+       [](W& w) {
+         LinksWithTarget(w, "Part1");
+         LinksWithTarget(w, "Part1");
+         w.End().Component("TTestPart", "Part1").End().End().End();
+       },
+       [](TTestModule& m) {
+         ASSERT_EQ(m.Links()->Count(), 1);
+         EXPECT_EQ(m.Links()->Items(0)->Target(), m.Part1);
+       }},
+      {"a collection read twice while the reference waits for another module",
+       [](W& w) {
+         LinksWithTarget(w, "Other.Thing");
+         LinksWithTarget(w, "Part1");
+         w.End().Component("TTestPart", "Part1").End().End().End();
+       },
+       nullptr},
+      {"an inherited definition replaces the items",
+       [](W& w) {
+         LinksWithTarget(w, "Other.Thing");
+         w.End().End();
+       },
+       [](TTestModule& m) {
+         auto w = ModuleHead();
+         w.Prop("Links").Collection().List().End().End().End().End();
+         ReadComponentData(w.Bytes, &m);
+       }},
+      {"a nested item goes with the item that holds it",
+       [](W& w) {
+         w.Prop("Links").Collection().List();
+         w.Prop("Links").Collection().List().Prop("Target").Ident("Other.Thing").End().End();
+         w.End().End().End().End();
+       },
+       [](TTestModule& m) { m.Links()->Clear(); }},
+      {"an item deleted by code", [](W& w) {
+         LinksWithTarget(w, "Other.Thing");
+         w.End().End();
+       },
+       [](TTestModule& m) { m.Links()->Delete(0); }},
+      {"a part freed while the module lives",
+       [](W& w) { w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End(); },
+       [](TTestModule& m) { m.Part1->Free(); }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    auto w = ModuleHead();
+    c.Definition(w);
+    auto m = TTestModule::Load(w.Bytes);
+    if (c.Then) c.Then(*m);
+    EXPECT_EQ(GlobalFixupCount(), 0);
+    // A later pass that could resolve the reference writes into nothing freed.
+    TOtherModule other;
+    GlobalFixupReferences();
+  }
+}
+
+// Values that stand for identifiers name components like any identifier.
+TEST(Reader, ObjectPropertiesTakeEveryIdentifierTag) {
+  struct TCase {
+    std::uint8_t Tag;
+    const char16_t* Found;  // the component the reference ends at; null for none
+  } cases[] = {
+      {vaTrue, u"True"}, {vaFalse, u"False"}, {vaNull, u"Null"}, {vaNil, nullptr},
+  };
+  for (bool named : {true, false}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(c.Tag);
+      auto w = ModuleHead();
+      w.End().Component("TTestPart", "Part1").Prop("Partner").Byte(c.Tag).End().End();
+      if (named)
+        for (const char* name : {"True", "FALSE", "null", "nil"}) w.Component("TTestPart", name).End().End();
+      w.End();
+      auto m = TTestModule::Load(w.Bytes);
+      TComponent* expected = named && c.Found ? m->FindComponent(c.Found) : nullptr;
+      EXPECT_TRUE(!named || !c.Found || expected);
+      EXPECT_EQ(m->Part1->Partner(), expected);
+    }
+  }
+}
+
+// A module's waiting references are gone when its destruction begins: a pass
+// on another thread could otherwise write into its items while they are freed.
+TEST(Reader, AModuleDropsItsWaitingReferencesAtTheStartOfItsDestruction) {
+  auto w = ModuleHead();
+  LinksWithTarget(w, "Other.Thing");
+  w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End();
+  auto m = TTestModule::Load(w.Bytes);
+  ASSERT_EQ(GlobalFixupCount(), 2);
+  struct TRecorder : TObject {
+    int Waiting = -1;
+    void Destroying(TObject*) { Waiting = GlobalFixupCount(); }
+  } recorder;
+  m->SetOnDestroy(TNotifyEvent::Of<&TRecorder::Destroying>(&recorder));
+  m.reset();
+  EXPECT_EQ(recorder.Waiting, 0);
+  EXPECT_EQ(GlobalFixupCount(), 0);
+}
+
+// Passes on another thread set the references of modules that are being read
+// and freed here, over and over: never in a part already freed.
+TEST(Reader, PassesOnAnotherThreadNeverSetReferencesInAModuleBeingFreed) {
+  TOtherModule other;
+  auto w = ModuleHead();
+  LinksWithTarget(w, "Other.Thing");
+  w.End().Component("TTestPart", "Part1").Prop("Partner").Ident("Other.Thing").End().End().End();
+  std::atomic<bool> done{false};
+  std::thread passes([&] {
+    while (!done) GlobalFixupReferences();
+  });
+  {
+    TOtherModule::HiddenHere = true;  // so that the references wait
+    for (int i = 0; i < 300; ++i) TTestModule::Load(w.Bytes).reset();
+    TOtherModule::HiddenHere = false;
+  }
+  done = true;
+  passes.join();
+  EXPECT_EQ(GlobalFixupCount(), 0);
+}

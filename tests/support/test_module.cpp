@@ -24,7 +24,9 @@ const TPropInfo PartProps[] = {
 };
 
 const TPropInfo OptionsProps[] = {TV_PROPERTY(TTestOptions, Level)};
-const TPropInfo ModuleProps[] = {TV_PROPERTY(TTestModule, Actions), TV_PROPERTY_READONLY(TTestModule, Options)};
+const TPropInfo LinkItemProps[] = {TV_PROPERTY(TTestLinkItem, Target), TV_PROPERTY(TTestLinkItem, Links)};
+const TPropInfo ModuleProps[] = {TV_PROPERTY(TTestModule, Actions), TV_PROPERTY_READONLY(TTestModule, Options),
+                                 TV_PROPERTY(TTestModule, Links)};
 const TMethodInfo ModuleMethods[] = {
     TV_METHOD(TTestModule, WebModule1DefaultHandlerAction),
     TV_METHOD(TTestModule, ModuleCreated),
@@ -38,6 +40,8 @@ TV_DEFINE_CLASS(TTestActions, TCollection);
 TV_DEFINE_CLASS(TTestPart, TComponent, CreateComponent<TTestPart>, PartProps);
 TV_DEFINE_CLASS(TTestRegisteredPart, TTestPart, CreateComponent<TTestRegisteredPart>);
 TV_DEFINE_CLASS(TTestOptions, TPersistent, nullptr, OptionsProps);
+TV_DEFINE_CLASS(TTestLinkItem, TCollectionItem, CreateItem<TTestLinkItem>, LinkItemProps);
+TV_DEFINE_CLASS(TTestLinks, TCollection);
 TV_DEFINE_CLASS(TTestModule, TDataModule, CreateComponent<TTestModule>, ModuleProps, ModuleMethods, ModuleFields);
 TV_DEFINE_CLASS(TWebModule1, TTestModule, CreateComponent<TWebModule1>);
 
@@ -51,6 +55,18 @@ void TTestPart::DefineProperties(TFiler* Filer) {
       },
       !FBlob.empty());
 }
+
+// A stored reference to no collection empties it (assigning none would raise).
+template <class C>
+void AssignOrClear(C& Collection, C* Value) {
+  if (Value) Collection.Assign(Value);
+  else Collection.Clear();
+}
+
+TTestLinkItem::TTestLinkItem() : FLinks(std::make_unique<TTestLinks>(this)) {}
+TTestLinkItem::~TTestLinkItem() = default;
+void TTestLinkItem::SetLinks(TTestLinks* Value) { AssignOrClear(*FLinks, Value); }
+void TTestModule::SetLinks(TTestLinks* Value) { AssignOrClear(*FLinks, Value); }
 
 TTestModule::TTestModule(TComponent* AOwner)
     : TDataModule(AOwner), FActions(std::make_unique<TTestActions>(this)) {}

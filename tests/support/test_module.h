@@ -111,6 +111,32 @@ class TTestOptions : public TPersistent {
   int FLevel = 0;
 };
 
+class TTestLinks;
+
+// A collection item that refers to a component by name and holds a
+// collection of its own, so that items nest.
+class TTestLinkItem : public TCollectionItem {
+  TV_DECLARE_CLASS(TTestLinkItem)
+ public:
+  TTestLinkItem();
+  ~TTestLinkItem() override;
+  TComponent* Target() const { return FTarget; }
+  void SetTarget(TComponent* Value) { FTarget = Value; }
+  TTestLinks* Links() const { return FLinks.get(); }
+  void SetLinks(TTestLinks* Value);
+
+ private:
+  TComponent* FTarget = nullptr;
+  std::unique_ptr<TTestLinks> FLinks;
+};
+
+class TTestLinks : public TCollection {
+  TV_DECLARE_CLASS(TTestLinks)
+ public:
+  explicit TTestLinks(TPersistent* Owner) : TCollection(TTestLinkItem::StaticClass(), Owner) {}
+  TTestLinkItem* Items(int Index) const { return static_cast<TTestLinkItem*>(GetItem(Index)); }
+};
+
 class TTestModule : public TDataModule {
   TV_DECLARE_CLASS(TTestModule)
  public:
@@ -124,6 +150,8 @@ class TTestModule : public TDataModule {
   }
   // Read-only: reached only through dotted paths.
   TTestOptions* Options() const { return FOptions.get(); }
+  TTestLinks* Links() const { return FLinks.get(); }
+  void SetLinks(TTestLinks* Value);
 
   // Published handlers.
   void WebModule1DefaultHandlerAction(TObject* Sender, String& Content, bool& Handled);
@@ -147,6 +175,7 @@ class TTestModule : public TDataModule {
  private:
   std::unique_ptr<TTestActions> FActions;
   std::unique_ptr<TTestOptions> FOptions = std::make_unique<TTestOptions>();
+  std::unique_ptr<TTestLinks> FLinks = std::make_unique<TTestLinks>(this);
 };
 
 // The application module's class name, so that its definition is found in

@@ -2,6 +2,7 @@
 // Module classes and a configurable factory for the module-set tests. The
 // modules are small components; some read a stored definition of their own
 // while they are constructed, as a web module does.
+#include <atomic>
 #include <memory>
 #include <span>
 #include <vector>
@@ -104,8 +105,9 @@ class TTestFactory : public TAbstractWebModuleFactory {
   }
   void PreventDestruction() override { ++Prevented; }
 
-  int Made = 0;
-  int Prevented = 0;
+  // Atomic: sets on several threads make modules at once.
+  std::atomic<int> Made{0};
+  std::atomic<int> Prevented{0};
   bool* Destroyed = nullptr;
 
  private:

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <stdexcept>
 #include <vector>
 
 #include "pool_fixtures.h"
+#include "platform/rw_lock.h"
 #include "runtime/application_hook.h"
 
 namespace tolvane::test {
@@ -23,6 +25,20 @@ class TRaisingApplication : public TWebApplication {
   }
   TRaise Raise = rsNothing;
 };
+
+// A module whose destruction fails once it has begun (under the name-space lock).
+class TStubbornModule : public TDataModule {
+  TV_DECLARE_CLASS(TStubbornModule)
+ public:
+  explicit TStubbornModule(TComponent* AOwner) : TDataModule(AOwner) { ++Live; }
+  ~TStubbornModule() override { --Live; }
+  void BeforeDestruction() override {
+    TDataModule::BeforeDestruction();
+    throw EConvertError(u"module cannot stop");
+  }
+  static inline int Live = 0;
+};
+TV_DEFINE_CLASS(TStubbornModule, TDataModule, CreateComponent<TStubbornModule>);
 
 std::vector<int> PreviousCalls;
 void PreviousDllProc(int Reason) { PreviousCalls.push_back(Reason); }
@@ -190,6 +206,50 @@ TEST_F(WebApplication, AnExceptionWhileFreeingAtUnloadIsReportedOrDroppedAndTheO
       EXPECT_FALSE(ApplicationSetDuringShutdown);
     }
   }
+}
+
+TEST_F(WebApplication, ASecondApplicationObjectChainsToTheCallbackBeforeTheFirst) {
+  auto* first = NewComponent<TWebApplication>(nullptr);
+  auto* second = NewComponent<TWebApplication>(nullptr);
+  EXPECT_EQ(DllProc, &DLLExitProc);
+  // Chaining to DLLExitProc itself would recurse without end.
+  ASSERT_EQ(OldDllProc, &PreviousDllProc);
+  first->Free();
+  // The first one's going leaves the second one's hook alone.
+  EXPECT_EQ(ApplicationHandleException.Data(), second);
+  Application = second;
+  DLLExitProc(kDllThreadAttach);
+  DLLExitProc(kDllProcessDetach);
+  EXPECT_EQ(Application, nullptr);
+  EXPECT_EQ(PreviousCalls, (std::vector<int>{kDllThreadAttach, kDllProcessDetach}));
+}
+
+// Modules that fail to stop, idle and serving, do not stop the unload: every
+// module goes, the name-space lock is free again, and the first failure is
+// reported.
+TEST_F(WebApplication, AModuleFailingToStopAtUnloadIsReportedAndEverythingIsFreed) {
+  auto* app = NewComponent<TWebApplication>(nullptr);
+  app->AddWebModuleFactory(std::make_unique<TTestFactory>(TStubbornModule::StaticClass(), u"Stubborn", crAlways));
+  TWebModuleList* idle = app->ActivateWebModules();
+  TWebModuleList* serving = app->ActivateWebModules();
+  idle->AutoCreateModules();
+  serving->AutoCreateModules();
+  app->DeactivateWebModules(idle);
+  ASSERT_EQ(TStubbornModule::Live, 2);
+  Application = app;
+  HandleShutdownException = &RecordShutdown;
+  DLLExitProc(kDllProcessDetach);
+  EXPECT_EQ(Application, nullptr);
+  EXPECT_EQ(TStubbornModule::Live, 0);
+  EXPECT_EQ(ShutdownCalls, std::vector<String>{u"EConvertError: module cannot stop"});
+  EXPECT_EQ(PreviousCalls, std::vector<int>{kDllProcessDetach});
+  ASSERT_FALSE(GlobalNameSpace().WrittenByMe());
+  // Another thread can build a module again.
+  auto other = std::async(std::launch::async, [] {
+    platform::TWriteLock nameSpace(GlobalNameSpace());
+    return true;
+  });
+  ASSERT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "platform/resource.h"
+#include "platform/rw_lock.h"
 #include "pool_fixtures.h"
 #include "runtime/application_hook.h"
 
@@ -491,6 +495,61 @@ TEST(DefaultExceptionReport, NamesClassFileAddressAndEndsTheMessageWithOneFullSt
 
 // Many threads at once through one handler, with caching on and off: the
 // pools stay consistent (run under ThreadSanitizer too).
+// A request served by a set that already holds its modules takes no
+// process-wide lock: building or destroying a module elsewhere does not hold
+// it up.
+TEST_F(RequestHandler, ARequestOnACachedSetCompletesWhileAnotherThreadHoldsTheNameSpace) {
+  UsePoolModule();
+  ASSERT_TRUE(Serve("/"));
+  std::mutex lock;
+  std::condition_variable changed;
+  bool held = false, done = false;
+  std::thread holder([&] {
+    platform::TWriteLock nameSpace(GlobalNameSpace());
+    std::unique_lock l(lock);
+    held = true;
+    changed.notify_all();
+    // Held until the request is over, or long enough to show it waits.
+    changed.wait_for(l, std::chrono::seconds(20), [&] { return done; });
+  });
+  {
+    std::unique_lock l(lock);
+    changed.wait(l, [&] { return held; });
+  }
+  auto request = std::async(std::launch::async, [this] { return Serve("/"); });
+  bool finished = request.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  {
+    std::lock_guard l(lock);
+    done = true;
+    changed.notify_all();
+  }
+  holder.join();
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(request.get());
+  EXPECT_EQ(TPoolTestModule::Live, 1);
+}
+
+// A set freed while its request runs (FreeModules) cannot be taken for a
+// later set at the same address: the later request keeps its set, and the
+// first request's return frees what is left of its own.
+TEST_F(RequestHandler, ASetFreedWhileActiveIsNotConfusedWithALaterOne) {
+  UsePoolModule();
+  TWebModuleList* first = Handler->ActivateWebModules();
+  first->AutoCreateModules();
+  Handler->FreeModules();
+  EXPECT_EQ(TPoolTestModule::Live, 0);
+  EXPECT_EQ(Handler->ActiveCount(), 0);
+  TWebModuleList* second = Handler->ActivateWebModules();
+  second->AutoCreateModules();
+  EXPECT_NE(first, second);
+  Handler->DeactivateWebModules(first);
+  EXPECT_EQ(Handler->ActiveCount(), 1);
+  Handler->DeactivateWebModules(second);
+  EXPECT_EQ(Handler->ActiveCount(), 0);
+  EXPECT_EQ(Handler->InactiveCount(), 1);
+  EXPECT_EQ(TPoolTestModule::Live, 1);
+}
+
 TEST_F(RequestHandler, ManyThreadsAtOnceKeepThePoolsConsistent) {
   for (bool caching : {true, false}) {
     SCOPED_TRACE(caching);
