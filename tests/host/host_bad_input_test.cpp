@@ -140,6 +140,7 @@ TEST_F(HostBadInput, ConnectionCountIsBounded) {
     EXPECT_NE(Client->ReadUntil("hello\n", 5s).find("hello\n"), std::string::npos);
     ASSERT_TRUE(Client->Send("GET /hello HTTP/1.1\r\n"));
   }
+  std::this_thread::sleep_for(200ms);  // until the host has seen those bytes
   TRawClient Third(Host.Port());
   ASSERT_TRUE(Third.Connected());
   Third.Send("GET /hello HTTP/1.1\r\nHost: t\r\n\r\n");

@@ -51,6 +51,9 @@ class THostProcess {
   std::optional<int> Stop(int Signal = 15, std::chrono::milliseconds Timeout = std::chrono::seconds(20));
 
   bool Running() const { return FPid > 0; }
+  int Pid() const { return FPid; }
+  // The host's resident memory in KiB (VmRSS), or -1.
+  long ResidentKiB() const;
   unsigned short Port() const { return FPort; }
   std::string Url(const std::string& Path) const;
   std::string Log() const;
@@ -77,6 +80,8 @@ class TRawClient {
   // Reads until Data contains Needle (or the time-out or close).
   std::string ReadUntil(const std::string& Needle, std::chrono::milliseconds Timeout);
   void Close();
+  // Closes with a reset instead of an orderly end.
+  void Reset();
 
  private:
   int FSocket = -1;
