@@ -3,6 +3,7 @@
 #include "control_block.h"
 #include "framing.h"
 #include "network_threads.h"
+#include "request_rules.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -191,7 +192,8 @@ void TConnection::ParseHead() {
     beast::error_code Error;
     FHeadParsed += FParser->put(FBuffer.data() + FHeadParsed, Error);
     if (!Error && FParser->is_header_done()) return OnHead(FHeadParsed);
-    if (Error && Error != http::error::need_more) return SendError(StatusOf(Error));
+    if (Error && Error != http::error::need_more)
+      return SendError(HeadErrorStatus(Error, View(FBuffer), FHost.FOptions.FMaxHeaderBytes));
   }
   ReadMore([Self = shared_from_this()](beast::error_code Error) {
     if (Error) return Self->FailRequest(Error);
@@ -216,33 +218,28 @@ void TConnection::ReadMore(std::function<void(beast::error_code)> Then) {
 }
 
 void TConnection::FailRequest(beast::error_code Error) {
-  if (Error == http::error::buffer_overflow) return SendError(FParser->is_header_done() ? 400 : 431);
+  if (Error == http::error::buffer_overflow)
+    return SendError(FParser->is_header_done()
+                         ? 400
+                         : HeadErrorStatus(http::error::header_limit, View(FBuffer), FHost.FOptions.FMaxHeaderBytes));
   if (IsConnectionLoss(Error)) return Close();
   SendError(StatusOf(Error));
-}
-
-std::optional<unsigned> TConnection::HeadRejection(std::string_view RawHead) const {
-  // RawHead is the request line and header block as received; the parsed
-  // message is FParser->get(). Rules on the head as a whole belong here.
-  (void)RawHead;
-  const auto& Message = FParser->get();
-  if (Message.version() != 10 && Message.version() != 11) return 505;
-  if (Message.version() == 11 && Message.find(http::field::host) == Message.end()) return 400;
-  const auto Expect = Message.find(http::field::expect);
-  if (Expect != Message.end() && !SameNoCase(Expect->value(), "100-continue")) return 417;
-  return std::nullopt;
 }
 
 void TConnection::OnHead(std::size_t HeadSize) {
   FWaiting = false;
   const std::string_view RawHead(static_cast<const char*>(FBuffer.data().data()), HeadSize);
-  if (const auto Status = HeadRejection(RawHead)) return SendError(*Status);
-  FBuffer.consume(HeadSize);
   const auto& Message = FParser->get();
+  THeadVerdict Verdict = JudgeRequestHead(Message, RawHead);
+  if (Verdict.FStatus != 0) return SendError(Verdict.FStatus);
+  const auto Expect = Message.find(http::field::expect);
+  if (Expect != Message.end() && !SameNoCase(Expect->value(), "100-continue")) return SendError(417);
+  FBuffer.consume(HeadSize);
   FRequest = std::make_shared<TRequest>(shared_from_this(), FHost, FHost.FNextConnId.fetch_add(1));
   std::optional<std::uint64_t> Length;
   if (const auto Declared = FParser->content_length()) Length = *Declared;
-  if (const auto Status = FRequest->TakeHead(Message, Length, FParser->chunked(), FParser->keep_alive())) {
+  if (const auto Status = FRequest->TakeHead(Message, std::move(Verdict.FFields), Length, FParser->chunked(),
+                                                 FParser->keep_alive())) {
     FRequest.reset();
     return SendError(*Status);
   }

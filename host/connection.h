@@ -74,9 +74,6 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void ReadRequest();
   void ParseHead();
   void OnHead(std::size_t HeadSize);
-  // The checks a request head must pass before anything else happens:
-  // a status to answer with (the connection then closes), or none.
-  std::optional<unsigned> HeadRejection(std::string_view RawHead) const;
   void ReadAhead();
   void Dispatch();
   // Parses body bytes into Into: until it is full (Fill) or some arrived,

@@ -32,8 +32,9 @@ TRequest::TRequest(std::shared_ptr<TConnection> Connection, THostContext& Host, 
   std::memset(&FECB, 0, sizeof FECB);
 }
 
-std::optional<unsigned> TRequest::TakeHead(const TMessage& Message, std::optional<std::uint64_t> ContentLength, bool Chunked,
-                                           bool KeepAlive) {
+std::optional<unsigned> TRequest::TakeHead(const TMessage& Message,
+                                           std::vector<std::pair<std::string, std::string>> Fields,
+                                           std::optional<std::uint64_t> ContentLength, bool Chunked, bool KeepAlive) {
   namespace http = boost::beast::http;
   const std::string_view Target(Message.target().data(), Message.target().size());
   std::string RawPath;
@@ -49,11 +50,9 @@ std::optional<unsigned> TRequest::TakeHead(const TMessage& Message, std::optiona
   FScriptName = FHost.FOptions.FMount;
   FPathInfo = *PathInfo;
   FPathTranslated = MapUrlToPath(FHost.FOptions.FRoot, *PathInfo).value_or(std::string());
-  for (const auto& Field : Message) {
-    FHeaders.emplace_back(std::string(Field.name_string().data(), Field.name_string().size()),
-                          std::string(Field.value().data(), Field.value().size()));
-    if (Field.name() == http::field::content_type) FContentType = FHeaders.back().second;
-  }
+  FHeaders = std::move(Fields);
+  for (const auto& [Name, Value] : FHeaders)
+    if (boost::beast::iequals(Name, "Content-Type")) FContentType = Value;
   if (ContentLength) FContentLength = std::to_string(*ContentLength);
   FChunkedBody = Chunked;
   FIsHead = Message.method() == http::verb::head;

@@ -32,11 +32,12 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
   TRequest(const TRequest&) = delete;
   TRequest& operator=(const TRequest&) = delete;
 
-  // Takes what the request head says, as it stood when the head was read:
-  // fields that arrive later (a chunked body's trailer) never become request
-  // headers. A status to answer instead when the target is unusable.
-  std::optional<unsigned> TakeHead(const TMessage& Message, std::optional<std::uint64_t> ContentLength, bool Chunked,
-                                   bool KeepAlive);
+  // Takes what the request head says, with the header fields as the head
+  // rules settled them when the head was read: fields that arrive later (a
+  // chunked body's trailer) never become request headers. A status to
+  // answer instead when the target is unusable.
+  std::optional<unsigned> TakeHead(const TMessage& Message, std::vector<std::pair<std::string, std::string>> Fields,
+                                   std::optional<std::uint64_t> ContentLength, bool Chunked, bool KeepAlive);
   // The body bytes that came with the head, and whether that is all of it.
   void TakeReadAhead(std::vector<unsigned char> Bytes, bool Whole);
   // Calls the extension on the calling thread.

@@ -3,6 +3,8 @@
 #include "connection.h"
 #include "response_head.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 namespace tolvane::host {
@@ -27,15 +29,17 @@ void TRequestRegistry::Remove(std::uint64_t Id) {
   FRequests.erase(Found);
 }
 
-TAccessLog::TAccessLog(const std::string& Target) {
+TAccessLog::TAccessLog(const std::string& Target) : FTarget(Target) {
   if (Target.empty()) return;
   if (Target == "-") {
     FFile = stdout;
+    FEnabled = true;
     return;
   }
   FFile = std::fopen(Target.c_str(), "a");
   if (!FFile) throw EOptionError("--access-log: cannot open '" + Target + "'");
   FOwned = true;
+  FEnabled = true;
 }
 
 TAccessLog::~TAccessLog() {
@@ -43,7 +47,7 @@ TAccessLog::~TAccessLog() {
 }
 
 void TAccessLog::Write(const std::string& Line) {
-  if (!FFile) return;
+  if (!FEnabled) return;
   std::lock_guard Guard(FLock);
   std::fwrite(Line.data(), 1, Line.size(), FFile);
   std::fflush(FFile);
@@ -51,7 +55,7 @@ void TAccessLog::Write(const std::string& Line) {
 
 void TAccessLog::Answer(std::string_view Remote, std::string_view RequestLine, unsigned Status,
                         std::uint64_t BodyBytes) {
-  if (!FFile) return;
+  if (!FEnabled) return;
   std::string Line;
   Line.reserve(96 + RequestLine.size());
   Line.append(Remote.empty() ? std::string_view("-") : Remote);
@@ -88,6 +92,19 @@ bool THostContext::MakeRoom() {
     return true;
   }
   return false;
+}
+
+void TAccessLog::Reopen() {
+  if (!FOwned) return;
+  std::FILE* Fresh = std::fopen(FTarget.c_str(), "a");
+  if (!Fresh) {
+    std::fprintf(stderr, "tolvane-host: cannot reopen the access log '%s': %s\n", FTarget.c_str(),
+                 std::strerror(errno));
+    return;
+  }
+  std::lock_guard Guard(FLock);
+  std::fclose(FFile);
+  FFile = Fresh;
 }
 
 THostContext::THostContext(const TOptions& Options, TExtension& Extension)

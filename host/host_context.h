@@ -44,13 +44,19 @@ class TAccessLog {
   ~TAccessLog();
   TAccessLog(const TAccessLog&) = delete;
   TAccessLog& operator=(const TAccessLog&) = delete;
-  bool Enabled() const { return FFile != nullptr; }
+  bool Enabled() const { return FEnabled; }
   void Write(const std::string& Line);
   // One answer the host wrote: the client's address, the request line ("-"
   // when there was none), the status and the body bytes.
   void Answer(std::string_view Remote, std::string_view RequestLine, unsigned Status, std::uint64_t BodyBytes);
+  // Opens the file anew by its name, for a log rotated away; when that
+  // fails the old file goes on taking the lines and one line on standard
+  // error tells why.
+  void Reopen();
 
  private:
+  std::string FTarget;
+  bool FEnabled = false;
   std::mutex FLock;
   std::FILE* FFile = nullptr;
   bool FOwned = false;

@@ -1,6 +1,7 @@
 // tolvane-host: serves one ISAPI extension over HTTP/1.1.
 #include "extension.h"
 #include "options.h"
+#include "run_as.h"
 #include "server.h"
 
 #include <csignal>
@@ -37,6 +38,16 @@ int main(int Argc, char** Argv) {
     return 0;
   }
 
+  // The port is bound first, with whatever privilege that takes; then the
+  // host gives up root before any extension code or client byte runs.
+  int ListenSocket = -1;
+  try {
+    ListenSocket = THostServer::Listen(Options);
+    if (!Options.FUser.empty()) RunAs(Options.FUser, Options.FGroup);
+  } catch (const EOptionError& Error) {
+    return Fail(Error.what());
+  }
+
   std::unique_ptr<TExtension> Extension;
   try {
     Extension = std::make_unique<TExtension>(Options.FExtension);
@@ -45,11 +56,13 @@ int main(int Argc, char** Argv) {
   }
   std::unique_ptr<THostServer> Server;
   try {
-    Server = std::make_unique<THostServer>(Options, *Extension);
+    Server = std::make_unique<THostServer>(Options, *Extension, ListenSocket);
   } catch (const EOptionError& Error) {
     Extension->Terminate(HSE_TERM_MUST_UNLOAD);
     return Fail(Error.what());
   }
+  if (Options.FUser.empty() && RunningAsRoot())
+    std::fprintf(stderr, "tolvane-host: warning: running as root; --user NAME serves as an unprivileged user\n");
   std::fprintf(stderr, "tolvane-host: loaded %s: version %u.%u, \"%s\"\n", Options.FExtension.c_str(),
                Extension->Version() >> 16, Extension->Version() & 0xFFFFu, Extension->Description().c_str());
   std::fprintf(stderr, "tolvane-host: listening on http://%s%s/\n", Server->ListenText().c_str(),

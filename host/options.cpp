@@ -121,6 +121,13 @@ TOptions ParseOptions(const std::vector<std::string>& Arguments) {
       Options.FIoTimeoutMs = ParseSeconds(Name, Take());
     } else if (Name == "--drain-timeout") {
       Options.FDrainTimeoutMs = ParseSeconds(Name, Take());
+    } else if (Name == "--user") {
+      const std::string& Text = Take();
+      const size_t Colon = Text.find(':');
+      Options.FUser = Text.substr(0, Colon);
+      Options.FGroup = Colon == std::string::npos ? std::string() : Text.substr(Colon + 1);
+      if (Options.FUser.empty() || (Colon != std::string::npos && Options.FGroup.empty()))
+        throw EOptionError("--user: '" + Text + "' is not NAME or NAME:GROUP");
     } else if (Name.rfind("--", 0) == 0) {
       throw EOptionError("unknown option '" + Name + "'");
     } else {
@@ -163,13 +170,17 @@ std::string UsageText() {
          "  --keepalive-timeout SEC   time a kept-alive connection waits for its next request (default 10)\n"
          "  --io-timeout SEC          time for each body read or response write (default 30)\n"
          "  --drain-timeout SEC       wait for requests in flight at shutdown (default 10)\n"
+         "  --user NAME[:GROUP]       after binding the listening socket, and before loading\n"
+         "                            the extension, run as this user (its groups, or GROUP)\n"
          "  --help                    this text\n"
          "  --version                 the host's version\n"
          "\n"
+         "Started as root without --user, the host warns that it serves as root.\n"
+         "SIGUSR1 reopens the access log (after a log rotation).\n"
          "SIGINT or SIGTERM stops the host: no new connections, requests in flight finish,\n"
          "then TerminateExtension and unload, exit status 0. A second signal, or requests\n"
          "still running after the drain time-out, end it with status 1. Exit status 2 for a\n"
-         "bad option or an extension that cannot be loaded.\n";
+         "bad option, an extension that cannot be loaded or a --user the host cannot take.\n";
 }
 
 }  // namespace tolvane::host

@@ -24,6 +24,8 @@ struct TOptions {
   unsigned FKeepAliveTimeoutMs = 10000;  // a kept-alive connection waiting for the next request
   unsigned FIoTimeoutMs = 30000;      // each body read and response write
   unsigned FDrainTimeoutMs = 10000;   // requests in flight at shutdown
+  std::string FUser;   // "" keeps the identity the host was started with
+  std::string FGroup;  // "" for the user's own group
   std::string FExtension;
   bool FHelp = false;
   bool FVersion = false;

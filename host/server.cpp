@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -17,22 +18,32 @@ namespace tolvane::host {
 
 namespace asio = boost::asio;
 
-THostServer::THostServer(const TOptions& Options, TExtension& Extension)
-    : FContext(Options, Extension),
-      FAcceptor(FIo),
-      FSignals(FIo, SIGINT, SIGTERM),
-      FNetwork(std::make_unique<TNetworkThreads>(FIo)) {
-  FContext.FNetwork = FNetwork.get();
+int THostServer::Listen(const TOptions& Options) {
+  asio::io_context Io;
+  asio::ip::tcp::acceptor Acceptor(Io);
   boost::system::error_code Error;
   const auto Address = asio::ip::make_address(Options.FListenAddress, Error);
   if (Error) throw EOptionError("--listen: '" + Options.FListenAddress + "' is not an IP address");
   const asio::ip::tcp::endpoint Endpoint(Address, Options.FListenPort);
-  FAcceptor.open(Endpoint.protocol(), Error);
-  if (!Error) FAcceptor.set_option(asio::socket_base::reuse_address(true), Error);
-  if (!Error) FAcceptor.bind(Endpoint, Error);
-  if (!Error) FAcceptor.listen(asio::socket_base::max_listen_connections, Error);
+  Acceptor.open(Endpoint.protocol(), Error);
+  if (!Error) Acceptor.set_option(asio::socket_base::reuse_address(true), Error);
+  if (!Error) Acceptor.bind(Endpoint, Error);
+  if (!Error) Acceptor.listen(asio::socket_base::max_listen_connections, Error);
   if (Error) throw EOptionError("cannot listen on " + Options.FListenAddress + ":" +
                                 std::to_string(Options.FListenPort) + ": " + Error.message());
+  return Acceptor.release();
+}
+
+THostServer::THostServer(const TOptions& Options, TExtension& Extension, int ListenSocket)
+    : FContext(Options, Extension),
+      FAcceptor(FIo),
+      FSignals(FIo, SIGINT, SIGTERM),
+      FReopenSignal(FIo, SIGUSR1),
+      FNetwork(std::make_unique<TNetworkThreads>(FIo)) {
+  FContext.FNetwork = FNetwork.get();
+  boost::system::error_code Error;
+  const auto Address = asio::ip::make_address(Options.FListenAddress, Error);
+  FAcceptor.assign(Address.is_v6() ? asio::ip::tcp::v6() : asio::ip::tcp::v4(), ListenSocket);
   TRequest::FCallbackHost = &FContext;
 }
 
@@ -70,6 +81,14 @@ bool THostServer::Run() {
   std::mutex Lock;
   std::condition_variable Signalled;
   bool Stop = false;
+  // SIGUSR1: the access log was moved away (log rotation); a new file
+  // takes the lines from now on.
+  std::function<void(boost::system::error_code, int)> Reopen = [&](boost::system::error_code Error, int) {
+    if (Error) return;
+    FContext.FAccessLog.Reopen();
+    FReopenSignal.async_wait(Reopen);
+  };
+  FReopenSignal.async_wait(Reopen);
   FSignals.async_wait([&](boost::system::error_code Error, int) {
     if (Error) return;
     std::lock_guard Guard(Lock);
@@ -114,6 +133,8 @@ bool THostServer::Run() {
     if (Impatient.load() || std::chrono::steady_clock::now() >= Deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  boost::system::error_code Ignored;
+  FReopenSignal.cancel(Ignored);
   Work.reset();
   FIo.stop();
   // Extensions run on the network threads too: one stuck in a request would

@@ -1,5 +1,6 @@
 // The listening side of the host: network threads, the acceptor, the
-// connection limit and the orderly stop on SIGINT or SIGTERM.
+// connection limit, the orderly stop on SIGINT or SIGTERM and the access
+// log's reopening on SIGUSR1.
 #pragma once
 
 #include "host_context.h"
@@ -16,8 +17,13 @@ namespace tolvane::host {
 
 class THostServer {
  public:
-  // Binds the listening socket; throws EOptionError when it cannot.
-  THostServer(const TOptions& Options, TExtension& Extension);
+  // Binds the listening socket and hands it over (its descriptor); throws
+  // EOptionError when it cannot. Apart from the server, so the host can
+  // give up root between binding and loading the extension.
+  static int Listen(const TOptions& Options);
+
+  // Serves on the socket Listen bound.
+  THostServer(const TOptions& Options, TExtension& Extension, int ListenSocket);
 
   // The address actually bound (the port is chosen by the system for port 0).
   std::string ListenText() const;
@@ -36,6 +42,7 @@ class THostServer {
   boost::asio::ip::tcp::acceptor FAcceptor;
   boost::asio::ip::tcp::endpoint FPeer;  // of the connection being accepted
   boost::asio::signal_set FSignals;
+  boost::asio::signal_set FReopenSignal;
   // Declared last: its threads stop before anything they use goes.
   std::unique_ptr<TNetworkThreads> FNetwork;
 };

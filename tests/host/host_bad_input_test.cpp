@@ -54,7 +54,7 @@ TEST_F(HostBadInput, MalformedRequestsGetAnErrorAndTheConnectionCloses) {
       {"no Host in 1.1", "GET /hello HTTP/1.1\r\n\r\n", "HTTP/1.1 400 "},
       {"bad Content-Length", "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: abc\r\n\r\n", "HTTP/1.1 400 "},
       {"bad chunk", "POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", "HTTP/1.1 400 "},
-      {"unknown version", "GET /hello HTTP/1.7\r\nHost: t\r\n\r\n", "HTTP/1.1 400 "},
+      {"unknown version", "GET /hello HTTP/1.7\r\nHost: t\r\n\r\n", "HTTP/1.1 505 "},
       {"oversized head", "GET /hello HTTP/1.1\r\nHost: t\r\n" + LongHeader + "\r\n", "HTTP/1.1 431 "},
       {"declared body too large", "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 1000000000\r\n\r\n",
        "HTTP/1.1 413 "},

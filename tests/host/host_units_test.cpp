@@ -231,6 +231,10 @@ TEST(HostOptions, AcceptedCommandLines) {
   EXPECT_NE(Options.FRoot.back(), '/');
   EXPECT_TRUE(ParseOptions({"--help"}).FHelp);
   EXPECT_TRUE(ParseOptions({"--version"}).FVersion);
+  const TOptions User = ParseOptions({"--user", "www:web", "x.so"});
+  EXPECT_EQ(User.FUser, "www");
+  EXPECT_EQ(User.FGroup, "web");
+  EXPECT_EQ(ParseOptions({"--user=www", "x.so"}).FGroup, "");
 }
 
 TEST(HostOptions, RefusedCommandLines) {
@@ -252,6 +256,9 @@ TEST(HostOptions, RefusedCommandLines) {
       {"a.so", "b.so"},
       {"x.so", "--listen"},
       {"--help=yes"},
+      {"--user", "", "x.so"},
+      {"--user", "www:", "x.so"},
+      {"--user", ":web", "x.so"},
   };
   for (const auto& Arguments : Cases) {
     std::string Line;
