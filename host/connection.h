@@ -1,24 +1,27 @@
-// One client connection and the request it is serving: the HTTP side runs
-// on the connection's strand, the extension side on whatever thread the
-// extension calls back from.
+// One client connection: reads request heads and bodies, hands each request
+// to the extension, and writes what the request answers. Everything that
+// touches the socket runs on the connection's strand; other threads hand
+// bytes over through a bounded queue.
 #pragma once
 
 #include "host_context.h"
-#include "isapi/isapi.h"
-#include "response_head.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
-#include <utility>
-#include <vector>
+#include <string_view>
 
 namespace tolvane::host {
 
@@ -26,9 +29,13 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 namespace asio = boost::asio;
 
+class TRequest;
+
 class TConnection : public std::enable_shared_from_this<TConnection> {
  public:
-  TConnection(asio::ip::tcp::socket Socket, THostContext& Host);
+  // Remote is the peer as accept reported it: known even when the client
+  // has already gone.
+  TConnection(asio::ip::tcp::socket Socket, const asio::ip::tcp::endpoint& Remote, THostContext& Host);
   ~TConnection();
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
@@ -38,21 +45,20 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void Refuse();
   // At shutdown: a connection waiting for its next request is closed.
   void CloseIfIdle();
+  // At the connection limit: an idle keep-alive connection makes room.
+  void Evict();
 
-  // Called from the request's thread (any thread, the network thread
-  // included) while the connection waits for it: writes on the caller's
-  // thread, waiting for the socket at most the I/O time-out. With MayDefer
-  // (the caller is this connection's network thread) what the socket does
-  // not take at once is kept, up to a limit, and sent after the request
-  // instead of holding the network thread for a slow client.
-  bool WriteNow(const asio::const_buffer* Buffers, std::size_t Count, bool MayDefer);
+  // From the request (any thread, under the request's lock): queues bytes
+  // for the client. On the connection's own thread they are written at once
+  // as far as the socket takes them; elsewhere the caller waits while the
+  // queue is full. Last ends the response; KeepAlive then says whether the
+  // connection serves another request. False when the client is gone.
+  bool Send(std::span<const asio::const_buffer> Buffers, bool Last, bool KeepAlive);
   // Some body bytes into Buffer: true with Got 0 at the end of the body;
-  // false when the client fails, is too slow or sends too much.
+  // false when the client fails, is too slow or sends a broken body.
   bool ReadBodyBlocking(void* Buffer, std::size_t Size, std::size_t& Got);
-  // Whether the whole request body has been read (same thread rule).
-  bool BodyComplete() const { return FParser && FParser->is_done(); }
-  // The response has left: goes on with the next request, or closes.
-  void Complete(bool KeepAlive, bool Written);
+  // Whether the whole request body has been read.
+  bool BodyComplete() const { return FBodyDone.load(); }
 
   const std::string& RemoteAddr() const { return FRemoteAddr; }
   unsigned short RemotePort() const { return FRemotePort; }
@@ -60,125 +66,78 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   unsigned short LocalPort() const { return FLocalPort; }
 
  private:
-  struct TReadOp;
-  class THeadRecorder;
+  using TParser = http::request_parser<http::buffer_body>;
+  using TStrand = asio::strand<asio::io_context::executor_type>;
+  using TBodyDone = std::function<void(beast::error_code Error, std::size_t Got)>;
 
+  bool OnStrand() const;
   void ReadRequest();
-  void OnHeader(beast::error_code Error);
+  void ParseHead();
+  void OnHead(std::size_t HeadSize);
   void ReadAhead();
-  void OnReadAhead(beast::error_code Error, std::size_t Wanted);
   void Dispatch();
-  void ReadSome(std::shared_ptr<TReadOp> Op);
+  // Parses body bytes into Into: until it is full (Fill) or some arrived,
+  // or the body ends.
+  void ReadBody(char* Into, std::size_t Size, bool Fill, TBodyDone Done);
+  void ContinueBody(char* Into, std::size_t Size, bool Fill, std::size_t Got, TBodyDone Done);
+  // One read from the socket into FBuffer, within its bound.
+  void ReadMore(std::function<void(beast::error_code)> Then);
+  void FailRequest(beast::error_code Error);
   void SendError(unsigned Status);
+  // Strand: starts writing what waits, or, with the response out, goes on
+  // with the next request.
+  void Pump();
+  void AfterWrite(beast::error_code Error);
+  bool WriteBlocking(const std::string& Bytes);
+  void OnResponseOut(bool KeepAlive);
   void LingeringClose();
   void DiscardUntilClosed();
   void Close();
-  // Writes the buffers, waiting for the socket unless Defer, in which case
-  // what is left goes to FOut.
-  bool WriteOut(const asio::const_buffer* Buffers, std::size_t Count, bool Defer);
+  void WaitKeptAlive();
+  // False when the connection was chosen to make room meanwhile.
+  bool LeaveKeptAlive();
+  void LogAnswer(unsigned Status, std::size_t BodyBytes);
 
   THostContext& FHost;
   beast::tcp_stream FStream;
+  std::optional<TStrand> FStrand;  // the stream's executor
+  // Unparsed bytes from the client, bounded: a head, a chunk-size line or
+  // a trailer section may not grow past the header limit.
   beast::flat_buffer FBuffer;
-  std::optional<http::request_parser<http::buffer_body>> FParser;
-  // The head as received, and its fields as the request will show them.
-  std::string FRawHead;
-  std::unique_ptr<THeadRecorder> FHeadRecorder;
-  std::vector<std::pair<std::string, std::string>> FHeadFields;
+  std::optional<TParser> FParser;
+  std::function<void(std::uint64_t, std::string_view, beast::error_code&)> FOnChunkHeader;
+  std::string FFirstLine;  // of the request being read, for the access log
+  std::size_t FHeadParsed = 0;  // head bytes the parser has taken, still in FBuffer
   std::vector<unsigned char> FReadAhead;
-  std::string FOut;
+  std::shared_ptr<TRequest> FRequest;  // from its head to its dispatch
+  std::atomic<bool> FBodyDone{false};
+  std::uint64_t FServed = 0;
+  bool FInlineCall = false;  // strand: the extension runs on this thread now
+
+  // Bytes on their way to the client.
+  std::mutex FOutLock;
+  std::condition_variable FOutRoom;
+  std::string FOut;       // waiting
+  std::string FSending;   // strand: the bytes of the write in flight
+  bool FWriting = false;  // an asynchronous write is in flight
+  bool FPumpQueued = false;
+  bool FOutFailed = false;
+  bool FEnded = false;
+  bool FEndKeepAlive = false;
+
+  bool FWaiting = false;  // strand: no byte of the next request yet
+  // Under FHost.FConnectionsLock: the place in the host's list of
+  // connections kept alive, and whether one was taken to make room.
+  bool FKeptAlive = false;
+  bool FEvicted = false;
+  std::list<std::weak_ptr<TConnection>>::iterator FKeptAliveEntry;
   std::string FScratch;
   std::size_t FDiscarded = 0;
-  bool FIdle = false;
   bool FCounted = false;
   std::string FRemoteAddr;
   unsigned short FRemotePort = 0;
   std::string FLocalAddr;
   unsigned short FLocalPort = 0;
-};
-
-// One request handed to the extension: owns the control block and every
-// string it points to, and answers the four callbacks.
-class TRequest : public std::enable_shared_from_this<TRequest> {
- public:
-  TRequest(std::shared_ptr<TConnection> Connection, THostContext& Host, std::uint64_t Id);
-  TRequest(const TRequest&) = delete;
-  TRequest& operator=(const TRequest&) = delete;
-
-  // Fills in the control block from the facts below; then Run calls the
-  // extension (on a network thread when the body has been read whole, else
-  // on a request thread).
-  void Prepare();
-  void Run();
-
-  // Set when the whole body came with the request: ReadClient then never
-  // needs the network.
-  bool FBodyRead = false;
-
-  std::string FMethod;
-  std::string FTarget;
-  std::string FRequestLine;
-  std::string FScriptName;
-  std::string FPathInfo;
-  std::string FQuery;
-  std::string FPathTranslated;
-  std::string FContentType;
-  std::optional<std::string> FContentLength;
-  bool FChunkedBody = false;
-  std::vector<std::pair<std::string, std::string>> FHeaders;
-  std::vector<unsigned char> FReadAhead;
-  bool FIsHead = false;
-  bool FHttp10 = false;
-  bool FClientKeepAlive = true;
-
-  static BOOL GetServerVariableCallback(HCONN ConnID, LPSTR Name, LPVOID Buffer, LPDWORD Size);
-  static BOOL WriteClientCallback(HCONN ConnID, LPVOID Buffer, LPDWORD Bytes, DWORD Reserved);
-  static BOOL ReadClientCallback(HCONN ConnID, LPVOID Buffer, LPDWORD Size);
-  static BOOL ServerSupportFunctionCallback(HCONN ConnID, DWORD Request, LPVOID Buffer, LPDWORD Size,
-                                            LPDWORD DataType);
-
-  // The host whose registry the callbacks look ConnIDs up in.
-  static THostContext* FCallbackHost;
-
- private:
-  std::optional<std::string> Variable(std::string_view Name) const;
-  void Commit(TResponseHead Head);
-  bool AppendBody(const char* Data, std::size_t Size);
-  bool Flush(const char* Extra, std::size_t ExtraSize);
-  std::string TakeHeadIfUnsent(bool KeepAlive);
-  bool KeepAliveNow() const;
-  void Finish();
-  bool Send(const asio::const_buffer* Buffers, std::size_t Count);
-  BOOL SupportFunction(DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWORD DataType);
-
-  std::shared_ptr<TConnection> FConnection;
-  THostContext& FHost;
-  std::uint64_t FId;
-
- public:
-  EXTENSION_CONTROL_BLOCK FECB;
-
- private:
-  // Serialises the callbacks of this request, whatever threads they come from.
-  std::mutex FCallLock;
-  DWORD FResult = 0;
-  bool FDoneCalled = false;
-  // A pending request ends when both HttpExtensionProc has returned and
-  // DONE_WITH_SESSION has come; whichever counts 2 finishes it. The return
-  // side needs no lock, so the network thread never waits for an extension
-  // thread that holds the request busy writing.
-  std::atomic<int> FPendingGate{0};
-  bool FFinished = false;
-
-  bool FHeadCommitted = false;
-  bool FHeadSent = false;
-  bool FMustClose = false;
-  bool FBroken = false;
-  TResponseHead FResponse;
-  TFraming FFraming = fmNone;
-  std::uint64_t FDeclared = 0;
-  std::uint64_t FBodyBytes = 0;
-  std::string FPending;
 };
 
 }  // namespace tolvane::host

@@ -51,6 +51,10 @@ TExtension::TExtension(const std::string& FileName) : FFileName(FileName) {
   FDescription.assign(Info.lpszExtensionDesc, strnlen(Info.lpszExtensionDesc, sizeof Info.lpszExtensionDesc));
 }
 
+TExtension::TExtension(const std::string& Name, PFN_HTTPEXTENSIONPROC HttpExtensionProc,
+                       PFN_TERMINATEEXTENSION TerminateExtension)
+    : FFileName(Name), FHttpExtensionProc(HttpExtensionProc), FTerminateExtension(TerminateExtension) {}
+
 TExtension::~TExtension() {
   if (FHandle) dlclose(FHandle);
 }

@@ -18,6 +18,9 @@ class TExtension {
   // Loads the library, resolves the entry points and calls GetExtensionVersion.
   // Throws EExtensionError with a one-line message on any failure.
   explicit TExtension(const std::string& FileName);
+  // Entry points linked into the program itself (tests and fuzzing).
+  TExtension(const std::string& Name, PFN_HTTPEXTENSIONPROC HttpExtensionProc,
+             PFN_TERMINATEEXTENSION TerminateExtension);
   // Unloads the library unless Leak() was called.
   ~TExtension();
   TExtension(const TExtension&) = delete;

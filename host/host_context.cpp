@@ -1,6 +1,7 @@
 #include "host_context.h"
 
 #include "connection.h"
+#include "response_head.h"
 
 #include <cerrno>
 #include <cstring>
@@ -50,6 +51,47 @@ void TAccessLog::Write(const std::string& Line) {
   std::lock_guard Guard(FLock);
   std::fwrite(Line.data(), 1, Line.size(), FFile);
   std::fflush(FFile);
+}
+
+void TAccessLog::Answer(std::string_view Remote, std::string_view RequestLine, unsigned Status,
+                        std::uint64_t BodyBytes) {
+  if (!FEnabled) return;
+  std::string Line;
+  Line.reserve(96 + RequestLine.size());
+  Line.append(Remote.empty() ? std::string_view("-") : Remote);
+  Line += " - - [";
+  Line += LogDateNow();
+  Line += "] \"";
+  // Control bytes and quotes are escaped so a client cannot forge log lines.
+  for (const char C : RequestLine.empty() ? std::string_view("-") : RequestLine) {
+    const auto U = static_cast<unsigned char>(C);
+    if (U < 0x20 || U == 0x7F || C == '"' || C == '\\') {
+      char Escape[8];
+      std::snprintf(Escape, sizeof Escape, "\\x%02X", U);
+      Line += Escape;
+    } else {
+      Line += C;
+    }
+  }
+  Line += "\" ";
+  Line += std::to_string(Status);
+  Line += ' ';
+  Line += BodyBytes ? std::to_string(BodyBytes) : std::string("-");
+  Line += '\n';
+  Write(Line);
+}
+
+bool THostContext::MakeRoom() {
+  std::shared_ptr<TConnection> Oldest;  // let go after the lock: its end takes the lock
+  std::lock_guard Guard(FConnectionsLock);
+  // An entry whose connection is on its way out is left to its destructor.
+  for (auto& Entry : FKeptAlive) {
+    Oldest = Entry.lock();
+    if (!Oldest) continue;
+    Oldest->Evict();
+    return true;
+  }
+  return false;
 }
 
 void TAccessLog::Reopen() {

@@ -10,9 +10,11 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -20,6 +22,7 @@ namespace tolvane::host {
 
 class TRequest;
 class TConnection;
+class TNetworkThreads;
 
 // The control blocks handed out, by ConnID. A callback with a ConnID that is
 // not (or no longer) here is refused instead of touching freed memory.
@@ -43,6 +46,9 @@ class TAccessLog {
   TAccessLog& operator=(const TAccessLog&) = delete;
   bool Enabled() const { return FEnabled; }
   void Write(const std::string& Line);
+  // One answer the host wrote: the client's address, the request line ("-"
+  // when there was none), the status and the body bytes.
+  void Answer(std::string_view Remote, std::string_view RequestLine, unsigned Status, std::uint64_t BodyBytes);
   // Opens the file anew by its name, for a log rotated away; when that
   // fails the old file goes on taking the lines and one line on standard
   // error tells why.
@@ -73,6 +79,15 @@ struct THostContext {
   // Live connections, so shutdown can close the idle ones.
   std::mutex FConnectionsLock;
   std::unordered_set<TConnection*> FLiveConnections;
+  // Connections waiting for a further request, oldest first (same lock).
+  std::list<std::weak_ptr<TConnection>> FKeptAlive;
+
+  // Set while the network threads run.
+  TNetworkThreads* FNetwork = nullptr;
+
+  // At the connection limit: closes the connection that has waited longest
+  // for a further request. False when none waits.
+  bool MakeRoom();
 };
 
 }  // namespace tolvane::host

@@ -115,6 +115,8 @@ TOptions ParseOptions(const std::vector<std::string>& Arguments) {
       Options.FMaxBodyBytes = ParseNumber<std::uint64_t>(Name, Take(), 0, 0xFFFFFFFEull);
     } else if (Name == "--header-timeout") {
       Options.FHeaderTimeoutMs = ParseSeconds(Name, Take());
+    } else if (Name == "--keepalive-timeout") {
+      Options.FKeepAliveTimeoutMs = ParseSeconds(Name, Take());
     } else if (Name == "--io-timeout") {
       Options.FIoTimeoutMs = ParseSeconds(Name, Take());
     } else if (Name == "--drain-timeout") {
@@ -164,7 +166,8 @@ std::string UsageText() {
          "  --max-connections N       open connections at once (default 1024); more get 503\n"
          "  --max-header-bytes N      request head size limit (default 32768); more gets 431\n"
          "  --max-body-bytes N        request body size limit (default 67108864); more gets 413\n"
-         "  --header-timeout SEC      time to receive a request head, keep-alive wait included (default 10)\n"
+         "  --header-timeout SEC      time to receive a request head (default 10)\n"
+         "  --keepalive-timeout SEC   time a kept-alive connection waits for its next request (default 10)\n"
          "  --io-timeout SEC          time for each body read or response write (default 30)\n"
          "  --drain-timeout SEC       wait for requests in flight at shutdown (default 10)\n"
          "  --user NAME[:GROUP]       after binding the listening socket, and before loading\n"

@@ -20,7 +20,8 @@ struct TOptions {
   unsigned FMaxConnections = 1024;
   std::uint32_t FMaxHeaderBytes = 32 * 1024;
   std::uint64_t FMaxBodyBytes = 64ull * 1024 * 1024;
-  unsigned FHeaderTimeoutMs = 10000;  // a complete request head, keep-alive wait included
+  unsigned FHeaderTimeoutMs = 10000;     // a complete request head, from its first byte on a kept-alive connection
+  unsigned FKeepAliveTimeoutMs = 10000;  // a kept-alive connection waiting for the next request
   unsigned FIoTimeoutMs = 30000;      // each body read and response write
   unsigned FDrainTimeoutMs = 10000;   // requests in flight at shutdown
   std::string FUser;   // "" keeps the identity the host was started with

@@ -1,6 +1,8 @@
 #include "server.h"
 
 #include "connection.h"
+#include "control_block.h"
+#include "network_threads.h"
 
 #include <boost/asio/strand.hpp>
 
@@ -36,7 +38,9 @@ THostServer::THostServer(const TOptions& Options, TExtension& Extension, int Lis
     : FContext(Options, Extension),
       FAcceptor(FIo),
       FSignals(FIo, SIGINT, SIGTERM),
-      FReopenSignal(FIo, SIGUSR1) {
+      FReopenSignal(FIo, SIGUSR1),
+      FNetwork(std::make_unique<TNetworkThreads>(FIo)) {
+  FContext.FNetwork = FNetwork.get();
   boost::system::error_code Error;
   const auto Address = asio::ip::make_address(Options.FListenAddress, Error);
   FAcceptor.assign(Address.is_v6() ? asio::ip::tcp::v6() : asio::ip::tcp::v4(), ListenSocket);
@@ -51,14 +55,18 @@ std::string THostServer::ListenText() const {
 }
 
 void THostServer::Accept() {
-  FAcceptor.async_accept(asio::make_strand(FIo), [this](boost::system::error_code Error, asio::ip::tcp::socket Socket) {
+  // The peer's address comes with the accept itself, so it is known even for
+  // a client that is already gone.
+  FAcceptor.async_accept(asio::make_strand(FIo), FPeer, [this](boost::system::error_code Error, asio::ip::tcp::socket Socket) {
     if (Error == asio::error::operation_aborted || !FAcceptor.is_open()) return;
     if (!Error) {
-      auto Connection = std::make_shared<TConnection>(std::move(Socket), FContext);
-      if (FContext.FConnections.load() >= static_cast<int>(FContext.FOptions.FMaxConnections))
-        Connection->Refuse();
-      else
+      auto Connection = std::make_shared<TConnection>(std::move(Socket), FPeer, FContext);
+      // At the limit a connection that only waits for a further request
+      // makes room before anyone is turned away.
+      if (FContext.FConnections.load() < static_cast<int>(FContext.FOptions.FMaxConnections) || FContext.MakeRoom())
         Connection->Start();
+      else
+        Connection->Refuse();
     } else if (Error == asio::error::no_descriptors || Error == asio::error::no_buffer_space) {
       // Out of file descriptors: give the others a moment to close.
       auto Timer = std::make_shared<asio::steady_timer>(FIo, std::chrono::milliseconds(50));
@@ -93,8 +101,7 @@ bool THostServer::Run() {
   auto Work = asio::make_work_guard(FIo);
   unsigned Threads = FContext.FOptions.FIoThreads;
   if (Threads == 0) Threads = std::max(1u, std::thread::hardware_concurrency());
-  std::vector<std::thread> Network;
-  for (unsigned I = 0; I < Threads; ++I) Network.emplace_back([this] { FIo.run(); });
+  FNetwork->Start(Threads);
 
   {
     std::unique_lock Guard(Lock);
@@ -132,12 +139,7 @@ bool THostServer::Run() {
   FIo.stop();
   // Extensions run on the network threads too: one stuck in a request would
   // hold the join, and the process ends without waiting for it anyway.
-  for (auto& Thread : Network) {
-    if (Drained)
-      Thread.join();
-    else
-      Thread.detach();
-  }
+  FNetwork->Finish(Drained);
   if (Drained) FContext.FCalls.join();
   return Drained;
 }

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "host_context.h"
+#include "network_threads.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 
+#include <memory>
 #include <string>
 
 namespace tolvane::host {
@@ -38,8 +40,11 @@ class THostServer {
   THostContext FContext;
   boost::asio::io_context FIo;
   boost::asio::ip::tcp::acceptor FAcceptor;
+  boost::asio::ip::tcp::endpoint FPeer;  // of the connection being accepted
   boost::asio::signal_set FSignals;
   boost::asio::signal_set FReopenSignal;
+  // Declared last: its threads stop before anything they use goes.
+  std::unique_ptr<TNetworkThreads> FNetwork;
 };
 
 }  // namespace tolvane::host

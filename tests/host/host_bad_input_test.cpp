@@ -133,11 +133,14 @@ TEST_F(HostBadInput, ConnectionCountIsBounded) {
   TRawClient Second(Host.Port());
   ASSERT_TRUE(First->Connected() && Second.Connected());
   // Both are counted once the host has accepted them: a request on each
-  // proves it.
+  // proves it. Each then begins another, so neither is an idle connection
+  // that could make room.
   for (TRawClient* Client : {First.get(), &Second}) {
     ASSERT_TRUE(Client->Send("GET /hello HTTP/1.1\r\nHost: t\r\n\r\n"));
     EXPECT_NE(Client->ReadUntil("hello\n", 5s).find("hello\n"), std::string::npos);
+    ASSERT_TRUE(Client->Send("GET /hello HTTP/1.1\r\n"));
   }
+  std::this_thread::sleep_for(200ms);  // until the host has seen those bytes
   TRawClient Third(Host.Port());
   ASSERT_TRUE(Third.Connected());
   Third.Send("GET /hello HTTP/1.1\r\nHost: t\r\n\r\n");

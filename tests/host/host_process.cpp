@@ -128,6 +128,14 @@ std::string THostProcess::Url(const std::string& Path) const {
   return "http://127.0.0.1:" + std::to_string(FPort) + Path;
 }
 
+long THostProcess::ResidentKiB() const {
+  std::ifstream Status("/proc/" + std::to_string(FPid) + "/status");
+  std::string Line;
+  while (std::getline(Status, Line))
+    if (Line.rfind("VmRSS:", 0) == 0) return std::atol(Line.c_str() + 6);
+  return -1;
+}
+
 std::string THostProcess::Log() const { return ReadFile(FDir.File("stderr")); }
 
 TRawClient::TRawClient(unsigned short Port) {
@@ -141,6 +149,13 @@ TRawClient::TRawClient(unsigned short Port) {
 }
 
 TRawClient::~TRawClient() { Close(); }
+
+void TRawClient::Reset() {
+  if (FSocket < 0) return;
+  linger Linger{1, 0};
+  setsockopt(FSocket, SOL_SOCKET, SO_LINGER, &Linger, sizeof Linger);
+  Close();
+}
 
 void TRawClient::Close() {
   if (FSocket >= 0) close(FSocket);

@@ -52,6 +52,8 @@ class THostProcess {
 
   bool Running() const { return FPid > 0; }
   int Pid() const { return FPid; }
+  // The host's resident memory in KiB (VmRSS), or -1.
+  long ResidentKiB() const;
   unsigned short Port() const { return FPort; }
   std::string Url(const std::string& Path) const;
   std::string Log() const;
@@ -78,6 +80,8 @@ class TRawClient {
   // Reads until Data contains Needle (or the time-out or close).
   std::string ReadUntil(const std::string& Needle, std::chrono::milliseconds Timeout);
   void Close();
+  // Closes with a reset instead of an orderly end.
+  void Reset();
 
  private:
   int FSocket = -1;
