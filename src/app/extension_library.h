@@ -15,7 +15,4 @@ void LoadExtensionLibrary();
 // Does nothing when not loaded. Lets no exception out.
 void UnloadExtensionLibrary() noexcept;
 
-// Whether LoadExtensionLibrary ran and UnloadExtensionLibrary did not.
-bool ExtensionLibraryLoaded();
-
 }  // namespace tolvane
