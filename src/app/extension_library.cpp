@@ -24,8 +24,6 @@ void MainBlock() {
 
 }  // namespace
 
-bool ExtensionLibraryLoaded() { return Loaded; }
-
 void LoadExtensionLibrary() {
   if (Loaded) return;
   Loaded = true;

@@ -18,7 +18,4 @@ void LoadExtensionLibrary();
 // what they use. Lets no exception out.
 void UnloadExtensionLibrary() noexcept;
 
-// Whether LoadExtensionLibrary ran and UnloadExtensionLibrary did not.
-bool ExtensionLibraryLoaded();
-
 }  // namespace tolvane

@@ -44,7 +44,6 @@ struct TServerContext {
   EXTENSION_CONTROL_BLOCK* ECB = nullptr;
   std::unique_ptr<platform::TThreadToken> Token;
 };
-using PServerContext = TServerContext*;
 
 class TISAPIThreadPool;
 

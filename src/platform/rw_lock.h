@@ -4,7 +4,6 @@
 // that holds it only for reading must not ask for writing: that would wait
 // for itself.
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -20,18 +19,11 @@ class TReentrantRWLock {
   bool WrittenByMe() const;
 
  private:
-#if defined(_WIN32)
-  // A slim reader/writer lock taken exclusively as the guard of the fields
-  // below, and a condition variable; each is one pointer, all zero when
-  // unused, and only the Windows source names their types.
-  alignas(void*) mutable unsigned char FGuard[sizeof(void*)] = {};
-  alignas(void*) unsigned char FChanged[sizeof(void*)] = {};
-  std::uint32_t FWriter = 0;  // thread id; no thread has the id 0
-#else
+  // The standard mutex and condition variable work alike on every system the
+  // library builds for, so one source serves them all.
   mutable std::mutex FMutex;
   std::condition_variable FChanged;
   std::thread::id FWriter;
-#endif
   int FWriteDepth = 0;  // takes by the writer, reads included
   int FReaders = 0;     // readers other than the writer
   int FWaitingWriters = 0;

@@ -6,12 +6,6 @@
 
 namespace tolvane {
 
-// The virtual constructor of a class whose constructor takes its owner.
-template <class Self, class Owner>
-TObject* CreateWithOwner(TObject* AOwner) {
-  return new Self(dynamic_cast<Owner*>(AOwner));
-}
-
 class TFiler;
 
 class TPersistent : public TObject {

@@ -113,7 +113,6 @@ class TReader : public TFiler {
   TClass FindComponentClass(std::u16string_view ClassName) const;
   void AddLoaded(TComponent* Component);
   void FixupReferences();
-  void EnterNested();
 
   const std::uint8_t* FData;
   std::size_t FSize;

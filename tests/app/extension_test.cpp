@@ -16,15 +16,15 @@
 #include "platform/process.h"
 #include "runtime/application_hook.h"
 #include "runtime/com_init.h"
+#include "support/application_page.h"
 #include "support/fake_isapi_host.h"
 
 using namespace tolvane;
+using tolvane::testing::kApplicationPage;
 using tolvane::testing::TFakeIsapiConnection;
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
 
 // A request as a browser sends it.
 void Browse(TFakeIsapiConnection& C, const char* Method = "GET", const char* Path = "/") {
@@ -158,7 +158,7 @@ TEST_F(LoadedLibrary, UnloadFreesTheApplicationAndALaterLoadStartsAfresh) {
   TFakeIsapiConnection C;
   Browse(C);
   EXPECT_EQ(exports::HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
-  EXPECT_EQ(C.Written(), kPage);
+  EXPECT_EQ(C.Written(), kApplicationPage);
 }
 
 TEST_F(LoadedLibrary, GetExtensionVersionReportsTwoPointZeroAndCutsTheTitle) {
@@ -182,7 +182,7 @@ TEST_F(LoadedLibrary, DirectPathServesThePageOnTheCallingThread) {
   EXPECT_EQ(StatusText(C), "200 OK");
   EXPECT_NE(Headers(C).find("Content-Type: text/html\r\n"), std::string::npos);
   EXPECT_NE(Headers(C).find("Content-Length: 60\r\n"), std::string::npos);
-  EXPECT_EQ(C.Written(), kPage);
+  EXPECT_EQ(C.Written(), kApplicationPage);
   EXPECT_EQ(C.DoneCount(), 0);
   for (const auto& Call : C.Calls()) EXPECT_EQ(Call.Thread, std::this_thread::get_id());
 }
@@ -219,7 +219,7 @@ TEST_F(LoadedLibrary, RequestsArePooledOnlyWhenAllConditionsHold) {
       EXPECT_EQ(C.DoneCount(), 0);
     }
     EXPECT_EQ(StatusText(C), "200 OK");
-    EXPECT_EQ(C.Written(), kPage);
+    EXPECT_EQ(C.Written(), kApplicationPage);
     EXPECT_EQ(exports::TerminateExtension(HSE_TERM_MUST_UNLOAD), ISAPI_TRUE);
     EXPECT_EQ(ThreadPool.load(), nullptr);
   }
@@ -248,7 +248,7 @@ TEST_F(LoadedLibrary, TerminateRunsTheHookAndARequestAfterItIsServedDirectly) {
     TFakeIsapiConnection C;
     Browse(C);
     EXPECT_EQ(exports::HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
-    EXPECT_EQ(C.Written(), kPage);
+    EXPECT_EQ(C.Written(), kApplicationPage);
   }
 }
 
@@ -320,7 +320,7 @@ TEST_F(LoadedLibrary, UnloadWithoutTerminateServesTheQueuedRequestsFirst) {
   EXPECT_EQ(ThreadPool.load(), nullptr);
   for (auto& C : Connections) {
     EXPECT_EQ(C->DoneCount(), 1);
-    EXPECT_EQ(C->Written(), kPage);
+    EXPECT_EQ(C->Written(), kApplicationPage);
   }
 }
 

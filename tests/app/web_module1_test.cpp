@@ -2,15 +2,13 @@
 
 #include "app/web_module1.h"
 #include "dispatch/web_action_item.h"
+#include "support/application_page.h"
 #include "support/test_web_request.h"
 
 using namespace tolvane;
+using tolvane::testing::kApplicationPage;
 using tolvane::testing::TTestWebRequest;
 using tolvane::testing::TTestWebResponse;
-
-namespace {
-const AnsiString Page = "<html><heading/><body>Vantro Version Worked OK</body></html>";
-}
 
 TEST(WebModule1, ReadsItsStoredDefinition) {
   TComponentPtr<TWebModule1> m(NewComponent<TWebModule1>(nullptr));
@@ -37,7 +35,7 @@ TEST(WebModule1, AnswersEveryMethodAndPathWithThePage) {
       TTestWebResponse response(&request);
       response.SetContentType("text/html");
       EXPECT_TRUE(m->HandleRequest(&request, &response)) << method << " " << path;
-      EXPECT_EQ(response.RawContent(), Page);
+      EXPECT_EQ(response.RawContent(), kApplicationPage);
       EXPECT_EQ(response.ContentType(), "text/html");
       EXPECT_FALSE(response.Sent());  // sending is the request handler's business
     }

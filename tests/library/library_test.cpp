@@ -1,7 +1,6 @@
 // The built library loaded the way a host loads it: dlopen, the three
 // exported entry points, dlclose. Requests come from the fake host; threads
 // are counted from /proc/self/task.
-#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -24,35 +23,13 @@
 #include "isapi/isapi.h"
 #include "support/extension_checks.h"
 #include "support/fake_isapi_host.h"
+#include "support/process_threads.h"
+#include "support/temp_folder.h"
 
 using namespace tolvane::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-int ThreadCount() {
-  // A sanitizer's own helper thread starts with the process's first extra
-  // thread: have one started and ended before anything is counted.
-  static const bool HelperStarted = (std::thread([] {}).join(), true);
-  (void)HelperStarted;
-  int Count = 0;
-  if (DIR* Dir = opendir("/proc/self/task")) {
-    while (dirent* Entry = readdir(Dir))
-      if (Entry->d_name[0] != '.') ++Count;
-    closedir(Dir);
-  }
-  return Count;
-}
-
-// Threads end a little after they are told to: wait for the count.
-bool AwaitThreadCount(int Expected, std::chrono::milliseconds Timeout = 10s) {
-  const auto Deadline = std::chrono::steady_clock::now() + Timeout;
-  while (ThreadCount() != Expected) {
-    if (std::chrono::steady_clock::now() > Deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 bool Loaded(const char* Path) {
   void* Handle = dlopen(Path, RTLD_NOW | RTLD_NOLOAD);
@@ -114,7 +91,7 @@ TEST(LibraryExports, ExactlyTheThreeEntryPoints) {
 }
 
 TEST(LibraryProcess, WorkersStartWithTheFirstRequestAndQueuedRequestsAreServedBeforeTerminate) {
-  const int Before = ThreadCount();
+  const std::size_t Before = ThreadCount();
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
   HSE_VERSION_INFO Ver = StartUp(Library.GetExtensionVersion);
@@ -144,7 +121,7 @@ TEST(LibraryProcess, WorkersStartWithTheFirstRequestAndQueuedRequestsAreServedBe
 }
 
 TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
-  const int Before = ThreadCount();
+  const std::size_t Before = ThreadCount();
   {
     TLibrary Library;
     ASSERT_TRUE(Library.Ready()) << dlerror();
@@ -173,7 +150,7 @@ TEST(LibraryProcess, UnloadWithoutTerminateStopsTheWorkersAndUnmapsTheLibrary) {
 // below); skipped in the ordinary run.
 TEST(LibraryProcess, HttpdHostServesOnTheCallingThreadChild) {
   if (!std::getenv("TOLVANE_AS_HTTPD")) GTEST_SKIP() << "runs inside the HTTPD.EXE copy";
-  const int Before = ThreadCount();
+  const std::size_t Before = ThreadCount();
   TLibrary Library;
   ASSERT_TRUE(Library.Ready()) << dlerror();
   StartUp(Library.GetExtensionVersion);
@@ -184,8 +161,8 @@ TEST(LibraryProcess, HttpdHostServesOnTheCallingThreadChild) {
 
 TEST(LibraryProcess, ACopyNamedHttpdExeServesDirectly) {
   namespace fs = std::filesystem;
-  const fs::path Dir = fs::temp_directory_path() / ("tolvane_httpd_" + std::to_string(getpid()));
-  fs::create_directories(Dir);
+  const TTempFolder Folder("httpd");
+  const fs::path& Dir = Folder.Path();
   const fs::path Copy = Dir / "HTTPD.EXE";
   fs::copy_file(fs::read_symlink("/proc/self/exe"), Copy, fs::copy_options::overwrite_existing);
   const std::string Command = "TOLVANE_AS_HTTPD=1 '" + Copy.string() +
@@ -199,7 +176,6 @@ TEST(LibraryProcess, ACopyNamedHttpdExeServesDirectly) {
     while ((N = fread(Buffer, 1, sizeof Buffer, F)) > 0) Output.append(Buffer, N);
     fclose(F);
   }
-  fs::remove_all(Dir);
   ASSERT_TRUE(WIFEXITED(Status)) << Output;
   EXPECT_EQ(WEXITSTATUS(Status), 0) << Output;
   EXPECT_EQ(Output.find("SKIPPED"), std::string::npos) << Output;

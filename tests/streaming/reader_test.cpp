@@ -8,6 +8,7 @@
 #include "runtime/exception.h"
 #include "streaming/component_res.h"
 #include "streaming/reader.h"
+#include "support/application_page.h"
 #include "support/definition_writer.h"
 #include "support/test_module.h"
 
@@ -62,7 +63,7 @@ void ExpectWebModule1(TTestModule& m) {
   item->OnAction()(item, content, handled);
   EXPECT_TRUE(handled);
   EXPECT_EQ(m.LastSender, item);
-  EXPECT_EQ(content, u"<html><heading/><body>Vantro Version Worked OK</body></html>");
+  EXPECT_EQ(content, StringOf(tolvane::testing::kApplicationPage));
   EXPECT_EQ(m.DesignHeight(), 230);
   EXPECT_EQ(m.DesignWidth(), 415);
   EXPECT_EQ(m.LoadedCalls, 1);

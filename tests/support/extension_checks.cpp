@@ -6,8 +6,6 @@
 
 namespace tolvane::testing {
 
-const std::string kApplicationPage = "<html><heading/><body>Vantro Version Worked OK</body></html>";
-
 void Browse(TFakeIsapiConnection& Connection) {
   Connection.SetMethod("GET").SetPathInfo("/").SetVariable("SERVER_PROTOCOL", "HTTP/1.1");
 }

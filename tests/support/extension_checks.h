@@ -4,12 +4,10 @@
 #include <string>
 
 #include "isapi/isapi.h"
+#include "support/application_page.h"
 #include "support/fake_isapi_host.h"
 
 namespace tolvane::testing {
-
-// The application's page, the answer to every request.
-extern const std::string kApplicationPage;
 
 // A plain browser request for "/".
 void Browse(TFakeIsapiConnection& Connection);

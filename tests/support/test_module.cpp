@@ -4,6 +4,7 @@
 #include "runtime/stream.h"
 #include "streaming/component_res.h"
 #include "streaming/reader.h"
+#include "support/application_page.h"
 
 namespace tolvane::test {
 
@@ -73,7 +74,7 @@ TTestModule::TTestModule(TComponent* AOwner)
 
 void TTestModule::WebModule1DefaultHandlerAction(TObject* Sender, String& Content, bool& Handled) {
   LastSender = Sender;
-  Content = u"<html><heading/><body>Vantro Version Worked OK</body></html>";
+  Content = StringOf(tolvane::testing::kApplicationPage);
   Handled = true;
 }
 

@@ -52,18 +52,6 @@ class TExtension {
   TDll FDll;
 };
 
-std::size_t ThreadCount() { return ProcessThreadIds().size(); }
-
-// Threads end a little after they are told to: wait for the count.
-bool AwaitThreadCount(std::size_t Expected, std::chrono::milliseconds Timeout = 20s) {
-  const auto Deadline = std::chrono::steady_clock::now() + Timeout;
-  while (ThreadCount() != Expected) {
-    if (std::chrono::steady_clock::now() > Deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
 // Queues Count requests from Callers host threads at once; every call must
 // answer pending.
 std::vector<std::unique_ptr<TFakeIsapiConnection>> QueueRequests(TExtension& Extension, int Callers, int Count) {

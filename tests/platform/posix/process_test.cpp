@@ -11,23 +11,15 @@
 
 #include "platform/code_page.h"
 #include "platform/process.h"
+#include "support/temp_folder.h"
 
 using namespace tolvane::platform;
+using tolvane::testing::TTempFolder;
 namespace fs = std::filesystem;
 
 namespace {
 
 std::u16string Wide(const std::string& Utf8) { return MultiByteToWide(TCodePage::cpUTF8, Utf8); }
-
-// A temporary folder, removed with everything in it.
-struct TTempDir {
-  fs::path Path;
-  explicit TTempDir(const std::string& Name) {
-    Path = fs::temp_directory_path() / ("tolvane_" + std::to_string(getpid()) + "_" + Name);
-    fs::create_directories(Path);
-  }
-  ~TTempDir() { fs::remove_all(Path); }
-};
 
 // Restores the working folder when it goes.
 struct TWorkingDir {
@@ -53,8 +45,8 @@ TEST(Process, ACopyOfTheProgramKnowsItsNewName) {
   const std::string Names[] = {"bin/HTTPD.EXE", "Programme \xC3\xA9t\xC3\xA9/w3wp"};
   for (const auto& Name : Names) {
     SCOPED_TRACE(Name);
-    TTempDir Dir("exe");
-    auto Copy = Dir.Path / Name;
+    TTempFolder Dir("exe");
+    auto Copy = Dir.Path() / Name;
     fs::create_directories(Copy.parent_path());
     fs::copy_file(TOLVANE_EXECUTABLE_PROBE, Copy);
     std::string Command = "'" + Copy.string() + "'";
@@ -76,13 +68,13 @@ TEST(Process, ALoadedLibraryKnowsItsOwnFullFileName) {
   } Cases[] = {{"plain", false}, {"biblioth\xC3\xA8que \xE6\x97\xA5", true}};
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Folder);
-    TTempDir Dir(C.Folder);
-    auto Copy = Dir.Path / TOLVANE_PROBE_NAME;
+    TTempFolder Dir(C.Folder);
+    auto Copy = Dir.Path() / TOLVANE_PROBE_NAME;
     fs::copy_file(fs::path(TOLVANE_PROBE_DIR) / TOLVANE_PROBE_NAME, Copy);
     void* Library;
     {
       std::optional<TWorkingDir> Here;
-      if (C.Relative) Here.emplace(Dir.Path);
+      if (C.Relative) Here.emplace(Dir.Path());
       std::string Path = C.Relative ? std::string("./") + TOLVANE_PROBE_NAME : Copy.string();
       Library = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
     }

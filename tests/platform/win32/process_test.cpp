@@ -9,8 +9,10 @@
 
 #include "platform/code_page.h"
 #include "platform/process.h"
+#include "support/temp_folder.h"
 
 using namespace tolvane::platform;
+using tolvane::testing::TTempFolder;
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,19 +24,6 @@ fs::path OwnFolder() {
   DWORD Length = GetModuleFileNameW(nullptr, Buffer, 4096);
   return fs::path(std::wstring(Buffer, Length)).parent_path();
 }
-
-// A temporary folder, removed with everything in it.
-struct TTempDir {
-  fs::path Path;
-  explicit TTempDir(const std::wstring& Name) {
-    Path = fs::temp_directory_path() / (L"tolvane_" + std::to_wstring(GetCurrentProcessId()) + L"_" + Name);
-    fs::create_directories(Path);
-  }
-  ~TTempDir() {
-    std::error_code Ignored;
-    fs::remove_all(Path, Ignored);
-  }
-};
 
 // Runs a program and answers what it wrote to its standard output.
 std::string RunProgram(const fs::path& Program, DWORD& ExitCode) {
@@ -83,8 +72,8 @@ TEST(Process, TheExecutablesFullFileNameIsTheRunningProgram) {
 TEST(Process, ACopyOfTheProgramKnowsItsNewName) {
   const std::wstring Names[] = {L"bin\\HTTPD.EXE", L"Programme \u00E9t\u00E9 \u65E5\\w3wp.exe"};
   for (const auto& Name : Names) {
-    TTempDir Dir(L"exe");
-    const fs::path Copy = Dir.Path / Name;
+    TTempFolder Dir(L"exe");
+    const fs::path Copy = Dir.Path() / Name;
     SCOPED_TRACE(WideToMultiByte(TCodePage::cpUTF8, U16(Copy.wstring())));
     fs::create_directories(Copy.parent_path());
     fs::copy_file(OwnFolder() / TOLVANE_EXECUTABLE_PROBE_NAME, Copy);
@@ -104,16 +93,16 @@ TEST(Process, ALoadedLibraryKnowsItsOwnFullFileName) {
     TLoad Load;
   } Cases[] = {{L"plain", ldFull}, {L"biblioth\u00E8que \u65E5", ldRelative}, {L"long", ldLongPath}};
   for (const auto& Case : Cases) {
-    TTempDir Dir(Case.Folder);
+    TTempFolder Dir(Case.Folder);
     // Renamed: a relative name is searched in the program's folder first,
     // where the original lies.
-    const fs::path Copy = fs::absolute(Dir.Path / L"tolvane probe copy.dll");
+    const fs::path Copy = fs::absolute(Dir.Path() / L"tolvane probe copy.dll");
     SCOPED_TRACE(WideToMultiByte(TCodePage::cpUTF8, U16(Copy.wstring())));
     fs::copy_file(OwnFolder() / TOLVANE_PROBE_NAME, Copy);
     HMODULE Library = nullptr;
     if (Case.Load == ldRelative) {
       const fs::path Saved = fs::current_path();
-      fs::current_path(Dir.Path);
+      fs::current_path(Dir.Path());
       Library = LoadLibraryW(L".\\tolvane probe copy.dll");
       fs::current_path(Saved);
     } else {
