@@ -50,4 +50,13 @@ void UnloadExtensionLibrary() noexcept {
   CoInitFlags = kCoInitFlagsUnset;
 }
 
+void NotifyExtensionLibrary(int Reason) noexcept {
+  if (!Loaded || !DllProc) return;
+  try {
+    DllProc(Reason);
+  } catch (...) {
+    // A notification has nobody to report to.
+  }
+}
+
 }  // namespace tolvane

@@ -17,5 +17,8 @@ void LoadExtensionLibrary();
 // workers still inside a request after the pool's stop wait before it frees
 // what they use. Lets no exception out.
 void UnloadExtensionLibrary() noexcept;
+// Hands a thread attach or detach notification to the library-unload
+// callback chain while the library is loaded. Lets no exception out.
+void NotifyExtensionLibrary(int Reason) noexcept;
 
 }  // namespace tolvane

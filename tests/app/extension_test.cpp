@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/extension_library.h"
 #include "app/web_module1.h"
@@ -159,6 +160,33 @@ TEST_F(LoadedLibrary, UnloadFreesTheApplicationAndALaterLoadStartsAfresh) {
   Browse(C);
   EXPECT_EQ(exports::HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
   EXPECT_EQ(C.Written(), kApplicationPage);
+}
+
+std::vector<int> ChainedReasons;
+void RecordReason(int Reason) { ChainedReasons.push_back(Reason); }
+
+TEST_F(LoadedLibrary, ThreadNotificationsPassAlongTheUnloadChainAndFreeNothing) {
+  // A callback installed before the library loads is the one it chains to.
+  UnloadExtensionLibrary();
+  DllProc = &RecordReason;
+  ChainedReasons.clear();
+  LoadExtensionLibrary();
+  NotifyExtensionLibrary(kDllThreadAttach);
+  NotifyExtensionLibrary(kDllThreadDetach);
+  EXPECT_EQ(ChainedReasons, (std::vector<int>{kDllThreadAttach, kDllThreadDetach}));
+  ASSERT_NE(App(), nullptr);
+  TFakeIsapiConnection C;
+  Browse(C);
+  EXPECT_EQ(exports::HttpExtensionProc(C.ECB()), HSE_STATUS_SUCCESS);
+  EXPECT_EQ(C.Written(), kApplicationPage);
+  UnloadExtensionLibrary();
+  EXPECT_EQ(ChainedReasons.back(), kDllProcessDetach);
+  EXPECT_EQ(DllProc, &RecordReason);
+  // Unloaded, the library passes nothing on.
+  NotifyExtensionLibrary(kDllThreadAttach);
+  EXPECT_EQ(ChainedReasons.size(), 3u);
+  DllProc = nullptr;
+  LoadExtensionLibrary();
 }
 
 TEST_F(LoadedLibrary, GetExtensionVersionReportsTwoPointZeroAndCutsTheTitle) {

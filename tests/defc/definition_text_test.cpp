@@ -390,6 +390,8 @@ TEST(DefinitionText, StoredDefinitionsOfTheTreeRoundTripByteForByte) {
     SCOPED_TRACE(file.string());
     TBytes bytes = ReadFile(file);
     TDecompileResult text = DecompileDefinition(bytes);
+    // Fuzz seeds may be malformed on purpose, to reach the reader's errors.
+    if (!text.Ok && file.parent_path().filename() == "reader_corpus") continue;
     ASSERT_TRUE(text.Ok) << text.Offset << ": " << text.Message;
     TCompileResult again = CompileDefinition(text.Text);
     ASSERT_TRUE(again.Ok) << again.Line << ":" << again.Column << ": " << again.Message;

@@ -17,11 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TCommandResult Curl(std::vector<std::string> Arguments) {
-  Arguments.insert(Arguments.begin(), {"curl", "-sS", "--max-time", "30"});
-  return RunCommand(Arguments);
-}
-
 void ExpectStillServing(const THostProcess& Host) {
   const auto Result = Curl({Host.Url("/hello")});
   EXPECT_EQ(Result.ExitCode, 0) << Result.Err;
@@ -158,7 +153,7 @@ TEST_F(HostBadInput, ConnectionCountIsBounded) {
 }
 
 TEST_F(HostBadInput, ShutdownDrainsRequestsInFlightAndTerminatesTheExtension) {
-  TTempDir Dir;
+  tolvane::testing::TTempFolder Dir;
   const std::string Marker = Dir.File("terminated");
   ASSERT_TRUE(Host.Start({}, {{"TOLVANE_TEST_TERMINATE_MARKER", Marker}})) << Host.Log();
   TRawClient Idle(Host.Port());

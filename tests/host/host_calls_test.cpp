@@ -2,6 +2,7 @@
 // network thread when the body came whole, on the extension's own threads
 // for pending requests, and what happens when the client reads slowly.
 #include "host_process.h"
+#include "support/application_page.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string Page = "<html><heading/><body>Vantro Version Worked OK</body></html>";
+const std::string& Page = tolvane::testing::kApplicationPage;
 
 // Splits one response off the front of Stream (Content-Length framing only).
 bool TakeResponse(std::string& Stream, std::string& Head, std::string& Body) {

@@ -16,11 +16,6 @@
 namespace tolvane::host::test {
 namespace {
 
-TCommandResult Curl(std::vector<std::string> Arguments) {
-  Arguments.insert(Arguments.begin(), {"curl", "-sS", "--max-time", "30"});
-  return RunCommand(Arguments);
-}
-
 std::string Fnv(const std::string& Data) {
   std::uint64_t Hash = 14695981039346656037ull;
   for (const unsigned char C : Data) Hash = (Hash ^ C) * 1099511628211ull;
@@ -37,7 +32,7 @@ std::string BodyOf(const std::string& Response) {
 class HostEndToEnd : public ::testing::Test {
  protected:
   void StartHost(std::vector<std::string> Options = {}) {
-    Options.insert(Options.end(), {"--root", Root.Path(), "--access-log", Root.File("access.log")});
+    Options.insert(Options.end(), {"--root", Root.Path().string(), "--access-log", Root.File("access.log")});
     ASSERT_TRUE(Host.Start(Options)) << Host.Log();
   }
   void TearDown() override {
@@ -46,7 +41,7 @@ class HostEndToEnd : public ::testing::Test {
     EXPECT_EQ(Status, 0) << Host.Log();
   }
 
-  TTempDir Root;
+  tolvane::testing::TTempFolder Root;
   THostProcess Host;
 };
 

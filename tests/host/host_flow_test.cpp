@@ -181,7 +181,7 @@ TEST(HostFlow, KeepAliveWaitHasItsOwnTimeOut) {
 
 TEST(HostFlow, EveryAnswerIsLogged) {
   THostProcess Host;
-  TTempDir Dir;
+  tolvane::testing::TTempFolder Dir;
   const std::string LogFile = Dir.File("access.log");
   ASSERT_TRUE(Host.Start({"--max-connections", "2", "--max-header-bytes", "4096", "--max-body-bytes", "100",
                           "--access-log", LogFile}))

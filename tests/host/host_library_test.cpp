@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "host_process.h"
+#include "support/application_page.h"
 
 namespace tolvane::host::test {
 namespace {
 
-const std::string Page = "<html><heading/><body>Vantro Version Worked OK</body></html>";
-
-TCommandResult Curl(std::vector<std::string> Arguments) {
-  Arguments.insert(Arguments.begin(), {"curl", "-sS", "--max-time", "30", "-i"});
-  return RunCommand(Arguments);
-}
+const std::string& Page = tolvane::testing::kApplicationPage;
 
 class HostWithLibrary : public ::testing::Test {
  protected:
@@ -42,11 +38,11 @@ class HostWithLibrary : public ::testing::Test {
 
 TEST_F(HostWithLibrary, EveryMethodAndPathGetsThePage) {
   for (const std::string Path : {"/", "/some/longer/path?x=1&y=%41", "/index.html"}) {
-    ExpectPage(Curl({Host.Url(Path)}));
-    ExpectPage(Curl({"-X", "DELETE", Host.Url(Path)}));
-    ExpectPage(Curl({"--data-binary", "a=1&b=" + std::string(70000, 'x'), Host.Url(Path)}));
+    ExpectPage(Curl({"-i", Host.Url(Path)}));
+    ExpectPage(Curl({"-i", "-X", "DELETE", Host.Url(Path)}));
+    ExpectPage(Curl({"-i", "--data-binary", "a=1&b=" + std::string(70000, 'x'), Host.Url(Path)}));
   }
-  ExpectPage(Curl({"--head", Host.Url("/")}), false);
+  ExpectPage(Curl({"-i", "--head", Host.Url("/")}), false);
 }
 
 TEST_F(HostWithLibrary, ConcurrentClientsAreAllServedByThePool) {

@@ -62,7 +62,7 @@ TEST(HostBehindNginx, RequestsAreSpreadOverBothHosts) {
   ReplaceAll(Upstream, "127.0.0.1:8082", "127.0.0.1:" + std::to_string(Second.Port()));
   ReplaceAll(Upstream, "listen 127.0.0.1:8080", "listen 127.0.0.1:" + std::to_string(Front));
 
-  TTempDir Dir;
+  tolvane::testing::TTempFolder Dir;
   const std::string Config = Dir.File("nginx.conf");
   std::ofstream(Config) << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
                         << "pid " << Dir.File("nginx.pid") << ";\nerror_log " << Dir.File("error.log") << ";\n"
@@ -74,7 +74,7 @@ TEST(HostBehindNginx, RequestsAreSpreadOverBothHosts) {
 
   // nginx runs in the foreground of a shell that the test stops by its pid.
   const std::string PidFile = Dir.File("shell.pid");
-  const std::string Start = "echo $$ > " + PidFile + "; exec " + Nginx + " -p " + Dir.Path() + " -c " + Config;
+  const std::string Start = "echo $$ > " + PidFile + "; exec " + Nginx + " -p " + Dir.Path().string() + " -c " + Config;
   std::thread Runner([&] { RunCommand({"sh", "-c", Start}); });
   const std::string Url = "http://127.0.0.1:" + std::to_string(Front) + "/vars?SERVER_PORT";
   std::set<std::string> Ports;

@@ -64,7 +64,7 @@ TEST(HostOperator, UserTakesTheWholeIdentityBeforeServing) {
   ASSERT_TRUE(Nobody && Daemon);
   const long Uid = Nobody->pw_uid;
   // The extension where any user can read it, wherever the build lives.
-  TTempDir Shared;
+  tolvane::testing::TTempFolder Shared;
   const std::string Extension = Shared.File("libtolvane_test_extension.so");
   std::filesystem::copy_file(TOLVANE_TEST_EXTENSION, Extension);
   std::filesystem::permissions(Shared.Path(), std::filesystem::perms(0755));
@@ -158,7 +158,7 @@ TEST(HostOperator, SystemdUnitPasses) {
   const size_t At = Unit.find("ExecStart=" + Installed);
   ASSERT_NE(At, std::string::npos);
   Unit.replace(At + 10, Installed.size(), TOLVANE_HOST_EXE);
-  TTempDir Dir;
+  tolvane::testing::TTempFolder Dir;
   const std::string Copy = Dir.File("tolvane-host.service");
   std::ofstream(Copy) << Unit;
   const auto Result = RunCommand({"systemd-analyze", "verify", "--man=no", Copy});

@@ -53,7 +53,7 @@ int Spawn(const std::vector<std::string>& Argv, const std::string& OutFile, cons
 }  // namespace
 
 TCommandResult RunCommand(const std::vector<std::string>& Argv) {
-  TTempDir Dir;
+  tolvane::testing::TTempFolder Dir;
   TCommandResult Result;
   const int Pid = Spawn(Argv, Dir.File("out"), Dir.File("err"), {});
   if (Pid < 0) return Result;
@@ -65,14 +65,9 @@ TCommandResult RunCommand(const std::vector<std::string>& Argv) {
   return Result;
 }
 
-TTempDir::TTempDir() {
-  std::string Template = (std::filesystem::temp_directory_path() / "tolvane-host-test-XXXXXX").string();
-  if (mkdtemp(Template.data())) FPath = Template;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code Ignored;
-  if (!FPath.empty()) std::filesystem::remove_all(FPath, Ignored);
+TCommandResult Curl(std::vector<std::string> Arguments) {
+  Arguments.insert(Arguments.begin(), {"curl", "-sS", "--max-time", "30"});
+  return RunCommand(Arguments);
 }
 
 THostProcess::~THostProcess() {

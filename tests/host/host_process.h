@@ -2,6 +2,8 @@
 // raw loopback client for what curl will not send.
 #pragma once
 
+#include "support/temp_folder.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -18,20 +20,8 @@ struct TCommandResult {
 
 // Runs a program to its end (callers bound it, curl with --max-time).
 TCommandResult RunCommand(const std::vector<std::string>& Argv);
-
-// A scratch directory removed with everything in it.
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::string& Path() const { return FPath; }
-  std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
- private:
-  std::string FPath;
-};
+// curl, quiet but for errors, with a 30 s bound and the given arguments.
+TCommandResult Curl(std::vector<std::string> Arguments);
 
 class THostProcess {
  public:
@@ -57,10 +47,10 @@ class THostProcess {
   unsigned short Port() const { return FPort; }
   std::string Url(const std::string& Path) const;
   std::string Log() const;
-  const TTempDir& Dir() const { return FDir; }
+  const tolvane::testing::TTempFolder& Dir() const { return FDir; }
 
  private:
-  TTempDir FDir;
+  tolvane::testing::TTempFolder FDir;
   int FPid = -1;
   unsigned short FPort = 0;
 };

@@ -2,6 +2,7 @@
 // A new folder of its own under the system's temporary folder, removed with
 // everything in it when it goes.
 #include <filesystem>
+#include <string>
 
 namespace tolvane::testing {
 
@@ -15,6 +16,8 @@ class TTempFolder {
   TTempFolder& operator=(const TTempFolder&) = delete;
 
   const std::filesystem::path& Path() const { return FPath; }
+  // The path of an entry of the folder, as text.
+  std::string File(const std::string& Name) const { return (FPath / Name).string(); }
 
  private:
   std::filesystem::path FPath;

@@ -16,8 +16,9 @@
 // stop wait ends keeps the unload waiting until it is done, since the code
 // and the objects it uses cannot go before.
 //
-// Only the process's detach reaches the unload: thread attach and detach
-// notifications come for every thread of the host and unload nothing.
+// Only the process's detach unloads. Thread attach and detach notifications,
+// which come for every thread of the host, are handed to the unload callback
+// chain as they are: it passes them on and frees nothing.
 #include "app/extension_library.h"
 #include "platform/thread.h"
 
@@ -26,6 +27,8 @@ namespace {
 // The loader's reasons for calling the entry point.
 constexpr unsigned long kProcessDetach = 0;
 constexpr unsigned long kProcessAttach = 1;
+constexpr unsigned long kThreadAttach = 2;
+constexpr unsigned long kThreadDetach = 3;
 
 }  // namespace
 
@@ -40,6 +43,8 @@ extern "C" int __stdcall DllMain(void* /*Instance*/, unsigned long Reason, void*
   } else if (Reason == kProcessDetach && Reserved == nullptr) {
     tolvane::platform::EndThreadsOutsideLibrary();
     tolvane::UnloadExtensionLibrary();
+  } else if (Reason == kThreadAttach || Reason == kThreadDetach) {
+    tolvane::NotifyExtensionLibrary(static_cast<int>(Reason));
   }
   // A detach with Reserved set is the process ending: its other threads are
   // gone already and the system reclaims everything, so nothing is freed.
