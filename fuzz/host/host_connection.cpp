@@ -1,5 +1,5 @@
 // A whole client connection: the input is what a client sends, over a
-// loopback socket, to a host connection serving a small in-process
+// socket pair, to a host connection serving a small in-process
 // extension. Whatever the bytes, the connection ends by itself (no hang),
 // gives at most one response per request and leaves nothing behind.
 #include "connection.h"
@@ -76,9 +76,6 @@ BOOL Terminate(DWORD) { return ISAPI_TRUE; }
 struct TFixture {
   TFixture() : Extension("fuzz extension", &ExtensionProc, &Terminate), Host(Options, Extension) {
     TRequest::FCallbackHost = &Host;
-    Acceptor.open(asio::ip::tcp::v4());
-    Acceptor.bind({asio::ip::address_v4::loopback(), 0});
-    Acceptor.listen();
     Network = std::thread([this] { Io.run(); });
   }
   static TOptions MakeOptions() {
@@ -97,7 +94,6 @@ struct TFixture {
   THostContext Host;
   asio::io_context Io;
   asio::executor_work_guard<asio::io_context::executor_type> Work = asio::make_work_guard(Io);
-  asio::ip::tcp::acceptor Acceptor{Io};
   std::thread Network;
 };
 
@@ -113,11 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   static TFixture* Fixture = new TFixture;  // lives for the whole run
   const std::string_view Input(reinterpret_cast<const char*>(Data), Size);
 
+  // A socket pair in memory stands in for the client's TCP connection: the
+  // connection only reads and writes it, and no port is used up per input.
+  int Pair[2];
+  Check(::socketpair(AF_UNIX, SOCK_STREAM, 0, Pair) == 0, "socketpair");
   asio::ip::tcp::socket Client(Fixture->Io);
-  Client.connect(Fixture->Acceptor.local_endpoint());
-  asio::ip::tcp::endpoint Peer;
+  Client.assign(asio::ip::tcp::v4(), Pair[0]);
   asio::ip::tcp::socket Served(asio::make_strand(Fixture->Io));
-  Fixture->Acceptor.accept(Served, Peer);
+  Served.assign(asio::ip::tcp::v4(), Pair[1]);
+  const asio::ip::tcp::endpoint Peer(asio::ip::address_v4::loopback(), 40000);
   std::make_shared<TConnection>(std::move(Served), Peer, Fixture->Host)->Start();
 
   // The client writes everything, ends its side and reads until the host
