@@ -39,15 +39,6 @@ constexpr std::size_t LoggedLineLimit = 1024;
 
 std::chrono::milliseconds Ms(unsigned Value) { return std::chrono::milliseconds(Value); }
 
-bool SameNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    auto Lower = [](char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; };
-    if (Lower(A[I]) != Lower(B[I])) return false;
-  }
-  return true;
-}
-
 // The client went away or was too slow: nothing to answer.
 bool IsConnectionLoss(const beast::error_code& Error) {
   return Error == http::error::end_of_stream || Error == http::error::partial_message ||
@@ -233,7 +224,7 @@ void TConnection::OnHead(std::size_t HeadSize) {
   THeadVerdict Verdict = JudgeRequestHead(Message, RawHead);
   if (Verdict.FStatus != 0) return SendError(Verdict.FStatus);
   const auto Expect = Message.find(http::field::expect);
-  if (Expect != Message.end() && !SameNoCase(Expect->value(), "100-continue")) return SendError(417);
+  if (Expect != Message.end() && !beast::iequals(Expect->value(), "100-continue")) return SendError(417);
   FBuffer.consume(HeadSize);
   FRequest = std::make_shared<TRequest>(shared_from_this(), FHost, FHost.FNextConnId.fetch_add(1));
   std::optional<std::uint64_t> Length;

@@ -1,6 +1,7 @@
 #include "request_rules.h"
 
 #include <boost/asio/ip/address_v6.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 
@@ -13,13 +14,6 @@ namespace http = boost::beast::http;
 namespace {
 
 char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
-
-bool SameNoCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I)
-    if (Lower(A[I]) != Lower(B[I])) return false;
-  return true;
-}
 
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
 
@@ -118,7 +112,7 @@ unsigned TransferCodingStatus(const http::request_header<>& Head) {
   if (Codings.empty()) return 400;
   bool Unknown = false;
   for (size_t I = 0; I < Codings.size(); ++I) {
-    if (SameNoCase(Codings[I], "chunked")) {
+    if (boost::beast::iequals(Codings[I], "chunked")) {
       if (I + 1 != Codings.size()) return 400;
     } else {
       Unknown = true;
@@ -133,9 +127,9 @@ unsigned TransferCodingStatus(const http::request_header<>& Head) {
 // whose authority is unusable.
 std::optional<std::string> TargetAuthority(std::string_view Target) {
   std::string_view Rest;
-  if (Target.size() >= 7 && SameNoCase(Target.substr(0, 7), "http://"))
+  if (Target.size() >= 7 && boost::beast::iequals(Target.substr(0, 7), "http://"))
     Rest = Target.substr(7);
-  else if (Target.size() >= 8 && SameNoCase(Target.substr(0, 8), "https://"))
+  else if (Target.size() >= 8 && boost::beast::iequals(Target.substr(0, 8), "https://"))
     Rest = Target.substr(8);
   else
     return std::nullopt;
