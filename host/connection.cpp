@@ -65,8 +65,8 @@ std::string_view View(const beast::flat_buffer& Buffer) {
 
 }  // namespace
 
-TConnection::TConnection(asio::ip::tcp::socket Socket, const asio::ip::tcp::endpoint& Remote, THostContext& Host)
-    : FHost(Host), FStream(std::move(Socket)), FBuffer(Host.FOptions.FMaxHeaderBytes + ReadSize) {
+TConnection::TConnection(TSocket Socket, const asio::ip::tcp::endpoint& Remote, THostContext& Host)
+    : FHost(Host), FStrand(Socket.get_executor()), FStream(std::move(Socket)), FBuffer(Host.FOptions.FMaxHeaderBytes + ReadSize) {
   beast::error_code Error;
   FStream.socket().set_option(asio::ip::tcp::no_delay(true), Error);
   // Writes on the strand try the socket at once: a full socket must answer
@@ -79,8 +79,6 @@ TConnection::TConnection(asio::ip::tcp::socket Socket, const asio::ip::tcp::endp
     FLocalAddr = AddressText(Local.address());
     FLocalPort = Local.port();
   }
-  auto Executor = FStream.get_executor();
-  if (const auto* Strand = Executor.target<TStrand>()) FStrand = *Strand;
   FOnChunkHeader = [](std::uint64_t, std::string_view Extensions, beast::error_code& ChunkError) {
     if (Extensions.size() > ChunkExtensionLimit) ChunkError = http::error::bad_chunk_extension;
   };
@@ -95,7 +93,7 @@ TConnection::~TConnection() {
   }
 }
 
-bool TConnection::OnStrand() const { return FStrand && FStrand->running_in_this_thread(); }
+bool TConnection::OnStrand() const { return FStrand.running_in_this_thread(); }
 
 void TConnection::Start() {
   {
@@ -104,6 +102,7 @@ void TConnection::Start() {
     FHost.FConnections.fetch_add(1);
     FCounted = true;
   }
+  FKeptAliveNode.push_back(weak_from_this());
   asio::dispatch(FStream.get_executor(), [Self = shared_from_this()] { Self->ReadRequest(); });
 }
 
@@ -124,7 +123,7 @@ void TConnection::CloseIfIdle() {
 void TConnection::Evict() {
   // Under FConnectionsLock, like the strand's own move out of the list, so
   // a connection whose next request has begun is never taken.
-  FHost.FKeptAlive.erase(FKeptAliveEntry);
+  FKeptAliveNode.splice(FKeptAliveNode.end(), FHost.FKeptAlive, FKeptAliveEntry);
   FKeptAlive = false;
   FEvicted = true;
   std::weak_ptr<TConnection> Weak = weak_from_this();
@@ -135,15 +134,15 @@ void TConnection::Evict() {
 
 void TConnection::WaitKeptAlive() {
   std::lock_guard Guard(FHost.FConnectionsLock);
-  FHost.FKeptAlive.push_back(weak_from_this());
-  FKeptAliveEntry = std::prev(FHost.FKeptAlive.end());
+  FKeptAliveEntry = FKeptAliveNode.begin();
+  FHost.FKeptAlive.splice(FHost.FKeptAlive.end(), FKeptAliveNode, FKeptAliveEntry);
   FKeptAlive = true;
 }
 
 bool TConnection::LeaveKeptAlive() {
   std::lock_guard Guard(FHost.FConnectionsLock);
   if (FEvicted) return false;
-  if (FKeptAlive) FHost.FKeptAlive.erase(FKeptAliveEntry);
+  if (FKeptAlive) FKeptAliveNode.splice(FKeptAliveNode.end(), FHost.FKeptAlive, FKeptAliveEntry);
   FKeptAlive = false;
   return true;
 }
@@ -192,11 +191,12 @@ void TConnection::ParseHead() {
   });
 }
 
-void TConnection::ReadMore(std::function<void(beast::error_code)> Then) {
+template <class TThen>
+void TConnection::ReadMore(TThen Then) {
   const std::size_t Size = beast::read_size(FBuffer, ReadSize);
   if (Size == 0) return Then(http::error::buffer_overflow);
   FStream.async_read_some(FBuffer.prepare(Size), [Self = shared_from_this(), Then = std::move(Then)](
-                                                     beast::error_code Error, std::size_t Got) {
+                                                     beast::error_code Error, std::size_t Got) mutable {
     Self->FBuffer.commit(Got);
     if (Got > 0 && Self->FWaiting) {
       // The next request has begun: from here the head time-out counts.

@@ -33,9 +33,14 @@ class TRequest;
 
 class TConnection : public std::enable_shared_from_this<TConnection> {
  public:
+  // The socket runs its handlers on the connection's strand, named by its
+  // concrete type: a type-erased executor costs an allocation per operation.
+  using TStrand = asio::strand<asio::io_context::executor_type>;
+  using TSocket = asio::basic_stream_socket<asio::ip::tcp, TStrand>;
+
   // Remote is the peer as accept reported it: known even when the client
   // has already gone.
-  TConnection(asio::ip::tcp::socket Socket, const asio::ip::tcp::endpoint& Remote, THostContext& Host);
+  TConnection(TSocket Socket, const asio::ip::tcp::endpoint& Remote, THostContext& Host);
   ~TConnection();
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
@@ -67,7 +72,7 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
 
  private:
   using TParser = http::request_parser<http::buffer_body>;
-  using TStrand = asio::strand<asio::io_context::executor_type>;
+  using TStream = beast::basic_stream<asio::ip::tcp, TStrand>;
   using TBodyDone = std::function<void(beast::error_code Error, std::size_t Got)>;
 
   bool OnStrand() const;
@@ -80,8 +85,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   // or the body ends.
   void ReadBody(char* Into, std::size_t Size, bool Fill, TBodyDone Done);
   void ContinueBody(char* Into, std::size_t Size, bool Fill, std::size_t Got, TBodyDone Done);
-  // One read from the socket into FBuffer, within its bound.
-  void ReadMore(std::function<void(beast::error_code)> Then);
+  // One read from the socket into FBuffer, within its bound; then Then(error).
+  template <class TThen>
+  void ReadMore(TThen Then);
   void FailRequest(beast::error_code Error);
   void SendError(unsigned Status);
   // Strand: starts writing what waits, or, with the response out, goes on
@@ -99,8 +105,8 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void LogAnswer(unsigned Status, std::size_t BodyBytes);
 
   THostContext& FHost;
-  beast::tcp_stream FStream;
-  std::optional<TStrand> FStrand;  // the stream's executor
+  TStrand FStrand;  // the stream's executor
+  TStream FStream;
   // Unparsed bytes from the client, bounded: a head, a chunk-size line or
   // a trailer section may not grow past the header limit.
   beast::flat_buffer FBuffer;
@@ -131,6 +137,9 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   bool FKeptAlive = false;
   bool FEvicted = false;
   std::list<std::weak_ptr<TConnection>>::iterator FKeptAliveEntry;
+  // The list node that moves into the host's list while the connection is
+  // kept alive and back out after, so waiting allocates nothing.
+  std::list<std::weak_ptr<TConnection>> FKeptAliveNode;
   std::string FScratch;
   std::size_t FDiscarded = 0;
   bool FCounted = false;

@@ -23,7 +23,22 @@ std::string UpperName(std::string_view Name) {
   return Result;
 }
 
+// The request this thread is calling the extension for: its callbacks find
+// it without the registry's lock.
+thread_local TRequest* CurrentRequest = nullptr;
+
 }  // namespace
+
+bool SameVariableName(std::string_view A, std::string_view B) {
+  auto Fold = [](char C) {
+    if (C >= 'a' && C <= 'z') return static_cast<char>(C - 'a' + 'A');
+    return C == '-' ? '_' : C;
+  };
+  if (A.size() != B.size()) return false;
+  for (std::size_t I = 0; I < A.size(); ++I)
+    if (Fold(A[I]) != Fold(B[I])) return false;
+  return true;
+}
 
 THostContext* TRequest::FCallbackHost = nullptr;
 
@@ -90,12 +105,14 @@ void TRequest::Prepare() {
 void TRequest::Run() {
   auto Self = shared_from_this();
   FHost.FInsideCall.fetch_add(1);
+  TRequest* const Outer = std::exchange(CurrentRequest, this);
   DWORD Result;
   try {
     Result = FHost.FExtension.HttpExtensionProc(&FECB);
   } catch (...) {
     Result = HSE_STATUS_ERROR;
   }
+  CurrentRequest = Outer;
   FHost.FInsideCall.fetch_sub(1);
   if (Result == HSE_STATUS_PENDING) {
     FResult = Result;
@@ -110,56 +127,75 @@ void TRequest::Run() {
   Finish();
 }
 
-std::optional<std::string> TRequest::Variable(std::string_view Name) const {
-  const std::string Upper = UpperName(Name);
-  auto Header = [this](std::string_view WantedUpper) -> std::optional<std::string> {
-    std::optional<std::string> Value;
+bool TRequest::Variable(std::string_view Name, std::string& Scratch, std::string_view& Value) const {
+  // Names are compared as the upper-case form with "-" read as "_", without
+  // building that form: the extension asks for several on every request.
+  auto Is = [Name](std::string_view Upper) { return SameVariableName(Name, Upper); };
+  auto Header = [this](std::string_view WantedUpper, std::string& Into) {
+    bool Found = false;
     for (const auto& [HeaderName, HeaderValue] : FHeaders) {
-      if (UpperName(HeaderName) != WantedUpper) continue;
-      if (Value)
-        *Value += (WantedUpper == "COOKIE" ? "; " : ", ") + HeaderValue;
-      else
-        Value = HeaderValue;
+      if (!SameVariableName(HeaderName, WantedUpper)) continue;
+      if (Found) Into += SameVariableName(WantedUpper, "COOKIE") ? "; " : ", ";
+      Into += HeaderValue;
+      Found = true;
     }
-    return Value;
+    return Found;
   };
-  if (Upper == "SERVER_PROTOCOL") return std::string(FHttp10 ? "HTTP/1.0" : "HTTP/1.1");
-  if (Upper == "REQUEST_METHOD") return FMethod;
-  if (Upper == "URL" || Upper == "SCRIPT_NAME") return FScriptName;
-  if (Upper == "HTTP_URL" || Upper == "UNENCODED_URL") return FTarget;
-  if (Upper == "PATH_INFO") return FPathInfo;
-  if (Upper == "PATH_TRANSLATED") return FPathTranslated;
-  if (Upper == "QUERY_STRING") return FQuery;
-  if (Upper == "CONTENT_LENGTH") return FContentLength;
-  if (Upper == "CONTENT_TYPE") return FContentType;
-  if (Upper == "REMOTE_ADDR" || Upper == "REMOTE_HOST") return FConnection->RemoteAddr();
-  if (Upper == "REMOTE_PORT") return std::to_string(FConnection->RemotePort());
-  if (Upper == "LOCAL_ADDR") return FConnection->LocalAddr();
-  if (Upper == "SERVER_PORT") return std::to_string(FConnection->LocalPort());
-  if (Upper == "SERVER_NAME") {
-    auto Host = Header("HOST");
-    if (!Host || Host->empty()) return FConnection->LocalAddr();
-    const size_t Colon = Host->rfind(':');
-    if (Colon != std::string::npos && Host->find(']', Colon) == std::string::npos) Host->resize(Colon);
-    return Host;
+  auto Text = [&Value](std::string_view Answer) {
+    Value = Answer;
+    return true;
+  };
+  auto Number = [&](unsigned Answer) {
+    Scratch = std::to_string(Answer);
+    return Text(Scratch);
+  };
+  Scratch.clear();
+  if (Is("SERVER_PROTOCOL")) return Text(FHttp10 ? "HTTP/1.0" : "HTTP/1.1");
+  if (Is("REQUEST_METHOD")) return Text(FMethod);
+  if (Is("URL") || Is("SCRIPT_NAME")) return Text(FScriptName);
+  if (Is("HTTP_URL") || Is("UNENCODED_URL")) return Text(FTarget);
+  if (Is("PATH_INFO")) return Text(FPathInfo);
+  if (Is("PATH_TRANSLATED")) return Text(FPathTranslated);
+  if (Is("QUERY_STRING")) return Text(FQuery);
+  if (Is("CONTENT_LENGTH")) return FContentLength && Text(*FContentLength);
+  if (Is("CONTENT_TYPE")) return Text(FContentType);
+  if (Is("REMOTE_ADDR") || Is("REMOTE_HOST")) return Text(FConnection->RemoteAddr());
+  if (Is("REMOTE_PORT")) return Number(FConnection->RemotePort());
+  if (Is("LOCAL_ADDR")) return Text(FConnection->LocalAddr());
+  if (Is("SERVER_PORT")) return Number(FConnection->LocalPort());
+  if (Is("SERVER_NAME")) {
+    if (!Header("HOST", Scratch) || Scratch.empty()) return Text(FConnection->LocalAddr());
+    const size_t Colon = Scratch.rfind(':');
+    if (Colon != std::string::npos && Scratch.find(']', Colon) == std::string::npos) Scratch.resize(Colon);
+    return Text(Scratch);
   }
-  if (Upper == "SERVER_SOFTWARE") return std::string(ServerSoftware);
-  if (Upper == "HTTPS") return std::string("off");
-  if (Upper == "SERVER_PORT_SECURE") return std::string("0");
-  if (Upper == "GATEWAY_INTERFACE") return std::string("CGI/1.1");
-  if (Upper == "AUTH_TYPE" || Upper == "REMOTE_USER" || Upper == "LOGON_USER") return std::string();
-  if (Upper == "ALL_HTTP") {
-    std::string All;
-    for (const auto& [HeaderName, HeaderValue] : FHeaders) All += "HTTP_" + UpperName(HeaderName) + ":" + HeaderValue + "\n";
-    return All;
+  if (Is("SERVER_SOFTWARE")) return Text(ServerSoftware);
+  if (Is("HTTPS")) return Text("off");
+  if (Is("SERVER_PORT_SECURE")) return Text("0");
+  if (Is("GATEWAY_INTERFACE")) return Text("CGI/1.1");
+  if (Is("AUTH_TYPE") || Is("REMOTE_USER") || Is("LOGON_USER")) return Text("");
+  if (Is("ALL_HTTP")) {
+    for (const auto& [HeaderName, HeaderValue] : FHeaders) {
+      Scratch += "HTTP_";
+      Scratch += UpperName(HeaderName);
+      Scratch += ':';
+      Scratch += HeaderValue;
+      Scratch += '\n';
+    }
+    return Text(Scratch);
   }
-  if (Upper == "ALL_RAW") {
-    std::string All;
-    for (const auto& [HeaderName, HeaderValue] : FHeaders) All += HeaderName + ": " + HeaderValue + "\r\n";
-    return All;
+  if (Is("ALL_RAW")) {
+    for (const auto& [HeaderName, HeaderValue] : FHeaders) {
+      Scratch += HeaderName;
+      Scratch += ": ";
+      Scratch += HeaderValue;
+      Scratch += "\r\n";
+    }
+    return Text(Scratch);
   }
-  if (Upper.size() > 5 && Upper.compare(0, 5, "HTTP_") == 0) return Header(std::string_view(Upper).substr(5));
-  return std::nullopt;
+  if (Name.size() > 5 && SameVariableName(Name.substr(0, 5), "HTTP_"))
+    return Header(Name.substr(5), Scratch) && Text(Scratch);
+  return false;
 }
 
 bool TRequest::KeepAliveNow() const {
@@ -188,14 +224,19 @@ void TRequest::Commit(TResponseHead Head) {
   if (!BodyStart.empty()) AppendBody(BodyStart.data(), BodyStart.size());
 }
 
-std::string TRequest::TakeHeadIfUnsent(bool KeepAlive) {
-  if (FHeadSent) return {};
+const std::string& TRequest::TakeHeadIfUnsent(bool KeepAlive) {
+  // Built in a buffer the calling thread keeps: Send has written or queued
+  // the bytes by the time it returns.
+  thread_local std::string Text;
+  Text.clear();
+  if (FHeadSent) return Text;
   FHeadSent = true;
-  return SerializeHead(FResponse, FFramer.Framing(), FDeclared, KeepAlive, FHttp10);
+  AppendHead(Text, FResponse, FFramer.Framing(), FDeclared, KeepAlive, FHttp10);
+  return Text;
 }
 
 bool TRequest::Flush(const char* Extra, std::size_t ExtraSize) {
-  const std::string Head = TakeHeadIfUnsent(KeepAliveNow());
+  const std::string& Head = TakeHeadIfUnsent(KeepAliveNow());
   TWirePieces Out;
   Out.Add(asio::buffer(Head));
   const std::array<asio::const_buffer, 2> Body{asio::buffer(FPending), asio::const_buffer(Extra, ExtraSize)};
@@ -227,8 +268,8 @@ bool TRequest::AppendBody(const char* Data, std::size_t Size) {
 }
 
 void TRequest::Finish() {
-  if (FFinished) return;
-  FFinished = true;
+  if (FFinished.load(std::memory_order_relaxed)) return;
+  FFinished.store(true, std::memory_order_release);
   if (!FHeadCommitted) {
     TResponseHead Head;
     if (FResult == HSE_STATUS_ERROR) {
@@ -251,10 +292,9 @@ void TRequest::Finish() {
   const bool KeepAlive = KeepAliveNow();
   // Head, last body bytes and the end of a chunked body leave in one write;
   // the connection goes on with the next request or closes once they are out.
-  const std::string Head = FBroken ? std::string() : TakeHeadIfUnsent(KeepAlive);
   TWirePieces Out;
   if (!FBroken) {
-    Out.Add(asio::buffer(Head));
+    Out.Add(asio::buffer(TakeHeadIfUnsent(KeepAlive)));
     const asio::const_buffer Body = asio::buffer(FPending);
     FFramer.AddBody(Out, {&Body, 1}, FPending.size());
     FFramer.AddEnd(Out);
@@ -263,7 +303,6 @@ void TRequest::Finish() {
   FHost.FRegistry.Remove(FId);
   FConnection->Send(Out.View(), true, KeepAlive && !FBroken);
   FPending.clear();
-  FConnection.reset();
   FHost.FInFlight.fetch_sub(1);
 }
 
@@ -271,9 +310,22 @@ void TRequest::Finish() {
 
 namespace {
 
-std::shared_ptr<TRequest> Lookup(HCONN ConnID) {
-  if (!TRequest::FCallbackHost) return nullptr;
-  return TRequest::FCallbackHost->FRegistry.Find(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(ConnID)));
+// A request a callback names, kept alive while the callback runs.
+struct TFound {
+  TRequest* FRequest = nullptr;
+  std::shared_ptr<TRequest> FHold;  // empty when the calling thread's own request holds it
+  TRequest* operator->() const { return FRequest; }
+  explicit operator bool() const { return FRequest != nullptr; }
+};
+
+TFound Lookup(HCONN ConnID) {
+  const auto Id = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(ConnID));
+  // Inside HttpExtensionProc the request is the one this thread called for.
+  if (CurrentRequest && CurrentRequest->Id() == Id) return {CurrentRequest, nullptr};
+  if (!TRequest::FCallbackHost) return {};
+  auto Request = TRequest::FCallbackHost->FRegistry.Find(Id);
+  TRequest* const Raw = Request.get();
+  return {Raw, std::move(Request)};
 }
 
 }  // namespace
@@ -281,17 +333,20 @@ std::shared_ptr<TRequest> Lookup(HCONN ConnID) {
 BOOL TRequest::GetServerVariableCallback(HCONN ConnID, LPSTR Name, LPVOID Buffer, LPDWORD Size) {
   auto Request = Lookup(ConnID);
   if (!Request || !Name || !Size) return ISAPI_FALSE;
-  std::lock_guard Guard(Request->FCallLock);
-  if (Request->FFinished) return ISAPI_FALSE;
-  const auto Value = Request->Variable(Name);
-  if (!Value) return ISAPI_FALSE;
-  const std::size_t Needed = Value->size() + 1;
+  // No lock: what the variables tell was settled before the extension was
+  // called and stays until the request is freed.
+  if (Request->FFinished.load(std::memory_order_acquire)) return ISAPI_FALSE;
+  thread_local std::string Scratch;
+  std::string_view Value;
+  if (!Request->Variable(Name, Scratch, Value)) return ISAPI_FALSE;
+  const std::size_t Needed = Value.size() + 1;
   if (!Buffer || *Size < Needed) {
     // Too small: the caller learns the size it needs.
     *Size = static_cast<DWORD>(Needed);
     return ISAPI_FALSE;
   }
-  std::memcpy(Buffer, Value->c_str(), Needed);
+  std::memcpy(Buffer, Value.data(), Value.size());
+  static_cast<char*>(Buffer)[Value.size()] = '\0';
   *Size = static_cast<DWORD>(Needed);
   return ISAPI_TRUE;
 }

@@ -24,6 +24,10 @@ namespace tolvane::host {
 
 class TConnection;
 
+// Whether two server-variable or header names match: letters in either case,
+// "-" and "_" alike.
+bool SameVariableName(std::string_view A, std::string_view B);
+
 class TRequest : public std::enable_shared_from_this<TRequest> {
  public:
   using TMessage = boost::beast::http::request<boost::beast::http::buffer_body>;
@@ -58,15 +62,20 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
 
  private:
   void Prepare();
-  std::optional<std::string> Variable(std::string_view Name) const;
+  // A server variable's value: a view of the request's own text or of
+  // Scratch. False for a name the host does not know.
+  bool Variable(std::string_view Name, std::string& Scratch, std::string_view& Value) const;
   void Commit(TResponseHead Head);
   bool AppendBody(const char* Data, std::size_t Size);
   bool Flush(const char* Extra, std::size_t ExtraSize);
-  std::string TakeHeadIfUnsent(bool KeepAlive);
+  // The head's text when it has not been sent yet, else "".
+  const std::string& TakeHeadIfUnsent(bool KeepAlive);
   bool KeepAliveNow() const;
   void Finish();
   BOOL SupportFunction(DWORD Request, LPVOID Buffer, LPDWORD Size, LPDWORD DataType);
 
+  // Held until the request is freed: callbacks that run without the lock
+  // may still read the connection's addresses.
   std::shared_ptr<TConnection> FConnection;
   THostContext& FHost;
   std::uint64_t FId;
@@ -102,7 +111,8 @@ class TRequest : public std::enable_shared_from_this<TRequest> {
   // side needs no lock, so the network thread never waits for an extension
   // thread that holds the request busy writing.
   std::atomic<int> FPendingGate{0};
-  bool FFinished = false;
+  // Written under FCallLock; read without it by server-variable callbacks.
+  std::atomic<bool> FFinished{false};
 
   bool FHeadCommitted = false;
   bool FHeadSent = false;

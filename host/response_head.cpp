@@ -58,7 +58,7 @@ TBrokenDown BreakDown(std::chrono::sys_seconds Now) {
 
 // Both date texts change once a second; each thread keeps its own copy.
 template <typename TFormat>
-std::string CachedDate(TFormat Format) {
+const std::string& CachedDate(TFormat Format) {
   thread_local std::chrono::sys_seconds LastSecond{};
   thread_local std::string Text;
   const auto Now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
@@ -146,8 +146,10 @@ bool ParseStatusText(std::string_view Text, TResponseHead& Head) {
 
 bool ParseHeaderBlock(std::string_view Block, std::uint32_t MaxBytes, TResponseHead& Head) {
   // Beast reads the block as the head of a response; a block without its
-  // closing empty line gets one.
-  std::string Message = "HTTP/1.1 200 OK\r\n";
+  // closing empty line gets one. The text is built in a buffer each thread
+  // keeps, as every response passes here.
+  thread_local std::string Message;
+  Message.assign("HTTP/1.1 200 OK\r\n");
   size_t BlockEnd = Block.find("\r\n\r\n");
   size_t ConsumedOfBlock;
   if (Block.empty() || Block == "\r\n") {
@@ -181,7 +183,7 @@ bool ParseHeaderBlock(std::string_view Block, std::uint32_t MaxBytes, TResponseH
   return true;
 }
 
-std::string HttpDateNow() {
+const std::string& HttpDateNow() {
   return CachedDate([](const TBrokenDown& T) {
     char Text[40];
     std::snprintf(Text, sizeof Text, "%s, %02u %s %04d %02u:%02u:%02u GMT", DayNames[T.WeekDay], T.Day,
@@ -190,7 +192,7 @@ std::string HttpDateNow() {
   });
 }
 
-std::string LogDateNow() {
+const std::string& LogDateNow() {
   return CachedDate([](const TBrokenDown& T) {
     char Text[40];
     std::snprintf(Text, sizeof Text, "%02u/%s/%04d:%02u:%02u:%02u +0000", T.Day, MonthNames[T.Month - 1], T.Year,
@@ -203,6 +205,12 @@ std::string SerializeHead(const TResponseHead& Head, TFraming Framing, std::uint
                           bool Http10Client) {
   std::string Out;
   Out.reserve(256);
+  AppendHead(Out, Head, Framing, Length, KeepAlive, Http10Client);
+  return Out;
+}
+
+void AppendHead(std::string& Out, const TResponseHead& Head, TFraming Framing, std::uint64_t Length, bool KeepAlive,
+                bool Http10Client) {
   Out += "HTTP/1.1 ";
   Out += std::to_string(Head.FStatus);
   Out += ' ';
@@ -236,7 +244,6 @@ std::string SerializeHead(const TResponseHead& Head, TFraming Framing, std::uint
   else if (Http10Client)
     Out += "Connection: keep-alive\r\n";
   Out += "\r\n";
-  return Out;
 }
 
 }  // namespace tolvane::host

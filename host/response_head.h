@@ -37,10 +37,11 @@ std::string_view ReasonOf(unsigned Status);
 
 // The current time as an HTTP date ("Thu, 10 Dec 2026 14:38:41 GMT"),
 // formatted once per second.
-std::string HttpDateNow();
+// The text stays valid on the calling thread until its next call.
+const std::string& HttpDateNow();
 
 // The current time as the access log writes it ("10/Dec/2026:14:38:41 +0000").
-std::string LogDateNow();
+const std::string& LogDateNow();
 
 enum TFraming { fmNone, fmLength, fmChunked, fmClose };
 
@@ -48,6 +49,9 @@ enum TFraming { fmNone, fmLength, fmChunked, fmClose };
 // the extension gave none and the framing and connection fields of the host.
 std::string SerializeHead(const TResponseHead& Head, TFraming Framing, std::uint64_t Length, bool KeepAlive,
                           bool Http10Client);
+// The same, appended to Out.
+void AppendHead(std::string& Out, const TResponseHead& Head, TFraming Framing, std::uint64_t Length, bool KeepAlive,
+                bool Http10Client);
 
 inline constexpr std::string_view ServerSoftware = "tolvane-host/1.0";
 

@@ -57,7 +57,8 @@ std::string THostServer::ListenText() const {
 void THostServer::Accept() {
   // The peer's address comes with the accept itself, so it is known even for
   // a client that is already gone.
-  FAcceptor.async_accept(asio::make_strand(FIo), FPeer, [this](boost::system::error_code Error, asio::ip::tcp::socket Socket) {
+  FAcceptor.async_accept(asio::make_strand(FIo), FPeer, [this](boost::system::error_code Error,
+                                                                    TConnection::TSocket Socket) {
     if (Error == asio::error::operation_aborted || !FAcceptor.is_open()) return;
     if (!Error) {
       auto Connection = std::make_shared<TConnection>(std::move(Socket), FPeer, FContext);
