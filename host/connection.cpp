@@ -346,6 +346,26 @@ bool TConnection::ReadBodyBlocking(void* Buffer, std::size_t Size, std::size_t& 
 
 // ------------------------------------------------------------ writing
 
+std::size_t TConnection::WriteSome(std::span<const asio::const_buffer> Buffers, bool& Failed) {
+  std::size_t Total = 0;
+  for (const auto& Piece : Buffers) Total += Piece.size();
+  beast::error_code Error;
+  const std::size_t Sent = Total ? FStream.socket().write_some(Buffers, Error) : 0;
+  Failed = Error && Error != asio::error::would_block && Error != asio::error::try_again;
+  return Failed ? 0 : Sent;
+}
+
+void TConnection::QueueRest(std::span<const asio::const_buffer> Buffers, std::size_t Skip) {
+  for (const auto& Piece : Buffers) {
+    if (Skip >= Piece.size()) {
+      Skip -= Piece.size();
+      continue;
+    }
+    FOut.append(static_cast<const char*>(Piece.data()) + Skip, Piece.size() - Skip);
+    Skip = 0;
+  }
+}
+
 bool TConnection::Send(std::span<const asio::const_buffer> Buffers, bool Last, bool KeepAlive) {
   if (OnStrand()) {
     std::unique_lock Guard(FOutLock);
@@ -354,27 +374,17 @@ bool TConnection::Send(std::span<const asio::const_buffer> Buffers, bool Last, b
       // The usual case: nothing queued, so the bytes go straight to the
       // socket from the caller's buffers.
       Guard.unlock();
-      std::size_t Total = 0;
-      for (const auto& Piece : Buffers) Total += Piece.size();
-      beast::error_code Error;
-      const std::size_t Sent = Total ? FStream.socket().write_some(Buffers, Error) : 0;
+      bool Failed = false;
+      const std::size_t Sent = WriteSome(Buffers, Failed);
       Guard.lock();
-      if (Error && Error != asio::error::would_block && Error != asio::error::try_again) {
+      if (Failed) {
         FOutFailed = true;
         return false;
       }
       // Whatever is left waits in the queue.
-      std::size_t Skip = Sent;
-      for (const auto& Piece : Buffers) {
-        if (Skip >= Piece.size()) {
-          Skip -= Piece.size();
-          continue;
-        }
-        FOut.append(static_cast<const char*>(Piece.data()) + Skip, Piece.size() - Skip);
-        Skip = 0;
-      }
+      QueueRest(Buffers, Sent);
     } else {
-      for (const auto& Piece : Buffers) FOut.append(static_cast<const char*>(Piece.data()), Piece.size());
+      QueueRest(Buffers, 0);
     }
     if (Last) {
       FEnded = true;
@@ -405,14 +415,33 @@ bool TConnection::Send(std::span<const asio::const_buffer> Buffers, bool Last, b
   std::unique_lock Guard(FOutLock);
   FOutRoom.wait(Guard, [this] { return FOutFailed || FOut.size() < OutLimit; });
   if (FOutFailed) return false;
-  for (const auto& Piece : Buffers) FOut.append(static_cast<const char*>(Piece.data()), Piece.size());
+  if (FOut.empty() && !FWriting && FBodyDone.load()) {
+    // With the body read whole the network thread has no operation on the
+    // socket until the response is out, so the bytes leave from this thread
+    // at once, without a copy. The lock keeps Close from closing the socket
+    // meanwhile.
+    bool Failed = false;
+    const std::size_t Sent = WriteSome(Buffers, Failed);
+    if (Failed) {
+      // The strand closes the connection.
+      FOutFailed = true;
+      if (!FPumpQueued) {
+        FPumpQueued = true;
+        asio::post(FStrand, [Self = shared_from_this()] { Self->Pump(); });
+      }
+      return false;
+    }
+    QueueRest(Buffers, Sent);
+  } else {
+    QueueRest(Buffers, 0);
+  }
   if (Last) {
     FEnded = true;
     FEndKeepAlive = KeepAlive;
   }
-  if (!FPumpQueued && !FWriting) {
+  if (!FPumpQueued && !FWriting && (Last || !FOut.empty())) {
     FPumpQueued = true;
-    asio::post(FStream.get_executor(), [Self = shared_from_this()] { Self->Pump(); });
+    asio::post(FStrand, [Self = shared_from_this()] { Self->Pump(); });
   }
   return true;
 }

@@ -95,6 +95,12 @@ class TConnection : public std::enable_shared_from_this<TConnection> {
   void Pump();
   void AfterWrite(beast::error_code Error);
   bool WriteBlocking(const std::string& Bytes);
+  // What the socket takes of Buffers at once, without waiting; Failed when
+  // the socket broke. Only on the strand, or under FOutLock while the strand
+  // has no operation on the socket.
+  std::size_t WriteSome(std::span<const asio::const_buffer> Buffers, bool& Failed);
+  // Queues Buffers in FOut from byte Skip on (under FOutLock).
+  void QueueRest(std::span<const asio::const_buffer> Buffers, std::size_t Skip);
   void OnResponseOut(bool KeepAlive);
   void LingeringClose();
   void DiscardUntilClosed();

@@ -222,6 +222,43 @@ TEST_F(HostEndToEnd, ServerVariablesBelowAMount) {
   EXPECT_EQ(Outside.Out.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << Outside.Out;
 }
 
+TEST_F(HostEndToEnd, ServerVariablesJoinRepeatedHeadersAndTakeTheNameFromHost) {
+  StartHost();
+  struct {
+    std::vector<std::string> Headers;
+    std::string Names;
+    std::string Expected;
+  } Cases[] = {
+      {{"Cookie: a=1", "Cookie: b=2", "X-Multi: one", "X-Multi: two"},
+       "HTTP_COOKIE,HTTP_X_MULTI,http_x-multi,request_method,HTTP_X_MULTIPLE",
+       "HTTP_COOKIE=a=1; b=2\nHTTP_X_MULTI=one, two\nhttp_x-multi=one, two\nrequest_method=GET\n"
+       "HTTP_X_MULTIPLE!\n"},
+      {{"Host: [::1]:8080"}, "SERVER_NAME", "SERVER_NAME=[::1]\n"},
+      {{"Host: [::1]"}, "SERVER_NAME", "SERVER_NAME=[::1]\n"},
+      {{"Host: example.test"}, "SERVER_NAME,server_name", "SERVER_NAME=example.test\nserver_name=example.test\n"},
+  };
+  for (const auto& Case : Cases) {
+    std::vector<std::string> Arguments;
+    for (const auto& Header : Case.Headers) Arguments.insert(Arguments.end(), {"-H", Header});
+    Arguments.push_back(Host.Url("/vars?" + Case.Names));
+    const auto Result = Curl(Arguments);
+    ASSERT_EQ(Result.ExitCode, 0) << Result.Err;
+    EXPECT_EQ(Result.Out, Case.Expected) << Case.Names;
+  }
+}
+
+TEST_F(HostEndToEnd, CallbacksNamingAFinishedRequestAreRefused) {
+  StartHost();
+  const auto First = Curl({Host.Url("/stale")});
+  ASSERT_EQ(First.ExitCode, 0) << First.Err;
+  ASSERT_EQ(First.Out, "first\n");
+  for (int Round = 0; Round < 2; ++Round) {
+    const auto Later = Curl({Host.Url("/stale")});
+    ASSERT_EQ(Later.ExitCode, 0) << Later.Err;
+    EXPECT_EQ(Later.Out, "- - -\n") << Round;
+  }
+}
+
 TEST_F(HostEndToEnd, LongHeaderValuesArriveWhole) {
   StartHost({"--max-header-bytes", "65536"});
   for (const size_t Size : {size_t(5000), size_t(40000)}) {

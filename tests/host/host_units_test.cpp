@@ -1,5 +1,6 @@
 // The host's pure pieces: request-target handling, URL mapping, the
 // extension's status text and header block, and the command line.
+#include "control_block.h"
 #include "options.h"
 #include "response_head.h"
 #include "url_path.h"
@@ -212,6 +213,31 @@ TEST(HostResponseHead, SerializedHeadCarriesFramingAndConnection) {
   ASSERT_EQ(Date.size(), 29u) << Date;
   EXPECT_EQ(Date.substr(3, 2), ", ");
   EXPECT_EQ(Date.substr(25), " GMT");
+}
+
+TEST(HostServerVariables, NamesMatchInEitherCaseWithHyphenAsUnderscore) {
+  const struct {
+    const char* A;
+    const char* B;
+    bool Same;
+  } Cases[] = {
+      {"HTTP_X_CUSTOM", "HTTP_X_CUSTOM", true},
+      {"http_x-custom", "HTTP_X_CUSTOM", true},
+      {"X-Forwarded-For", "x_forwarded_for", true},
+      {"", "", true},
+      {"COOKIE", "COOKIES", false},
+      {"HTTP_X", "HTTP_Y", false},
+      {"A-B", "A.B", false},
+      // Only ASCII letters fold: a fold that merely clears a bit would
+      // match these.
+      {"{", "[", false},
+      {"`", "@", false},
+      {"\xC3\xA9", "\xC3\x89", false},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(SameVariableName(Case.A, Case.B), Case.Same) << Case.A << " " << Case.B;
+    EXPECT_EQ(SameVariableName(Case.B, Case.A), Case.Same) << Case.B << " " << Case.A;
+  }
 }
 
 TEST(HostOptions, AcceptedCommandLines) {

@@ -146,6 +146,23 @@ __attribute__((visibility("default"))) DWORD HttpExtensionProc(EXTENSION_CONTROL
       while (!Finished->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return HSE_STATUS_PENDING;
   }
+  if (Path == "/stale") {
+    // Callbacks naming the previous request of this path, long finished.
+    static std::atomic<HCONN> Previous{nullptr};
+    HCONN Old = Previous.exchange(ECB->ConnID);
+    if (!Old) return Answer(ECB, "first\n");
+    char Buffer[64];
+    DWORD Size = sizeof Buffer;
+    const bool Read = ECB->GetServerVariable(Old, const_cast<char*>("REQUEST_METHOD"), Buffer, &Size);
+    char Byte = 'x';
+    DWORD Bytes = 1;
+    const bool Wrote = ECB->WriteClient(Old, &Byte, &Bytes, HSE_IO_SYNC);
+    DWORD MapSize = sizeof Buffer;
+    std::strcpy(Buffer, "/a");
+    const bool Mapped = ECB->ServerSupportFunction(Old, HSE_REQ_MAP_URL_TO_PATH, Buffer, &MapSize, nullptr);
+    return Answer(ECB, std::string(Read ? "read" : "-") + (Wrote ? " wrote" : " -") + (Mapped ? " mapped" : " -") +
+                           "\n");
+  }
   if (Path == "/error") return HSE_STATUS_ERROR;
   if (Path == "/throw") throw std::runtime_error("extension failure");
   if (Path == "/header") {
