@@ -200,10 +200,12 @@ stop_servers
 echo "== wrk -t$THREADS -d$DURATION, the 60-byte page"
 start_servers
 printf '%-6s %-7s %10s %9s %12s %9s %9s\n' conns server req/s p99 cpu/req rps/nginx p99/nginx
+declare -A ALL  # requests per second by server and connections
 for connections in $CONNECTIONS; do
   declare -A RPS P99 CPU
   for name in "${NAMES[@]}"; do
     read -r RPS[$name] P99[$name] CPU[$name] < <(measure "$name" "$connections")
+    ALL[$name,$connections]=${RPS[$name]}
   done
   for name in "${NAMES[@]}"; do
     awk -v c="$connections" -v s="$name" -v r="${RPS[$name]}" -v p="${P99[$name]}" -v u="${CPU[$name]}" \
@@ -211,4 +213,16 @@ for connections in $CONNECTIONS; do
       'BEGIN { printf "%-6s %-7s %10.0f %7.2fms %10.2fus %9.2f %9.2f\n", c, s, r, p, u, r / nr, p / np }'
   done
 done
+# How each server holds up past 64 connections.
+if [[ -n ${ALL[nginx,64]:-} ]]; then
+  for name in "${NAMES[@]}"; do
+    line="$name: requests per second against its own at 64 connections:"
+    for connections in $CONNECTIONS; do
+      [[ $connections == 64 ]] && continue
+      line+=$(awk -v c="$connections" -v r="${ALL[$name,$connections]}" -v b="${ALL[$name,64]}" \
+        'BEGIN { printf " %s: %.2f", c, r / b }')
+    done
+    echo "$line"
+  done
+fi
 echo "load: $(uptime | sed 's/.*load average: //')"
