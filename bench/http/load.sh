@@ -11,7 +11,9 @@
 #   bash bench/http/load.sh [EXTENSION.so [URL_PATH]]
 #
 # Defaults: the release build's libtolvane.so at "/". Installs wrk and nginx
-# when missing. Not part of CI.
+# when missing. Not part of CI. The ratios only mean something on a machine
+# that does nothing else meanwhile: a busy machine starves nginx's single
+# worker first. The load average is printed before and after for that reason.
 #
 # DURATION (per wrk run), THREADS (wrk threads), CONNECTIONS (the list),
 # IDLE (idle connections for the memory figure), HOST_OPTIONS (extra host
