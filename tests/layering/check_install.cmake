@@ -1,7 +1,8 @@
 # Run as a script (cmake -DBUILD=... -DSOURCE=... -DPREFIX=... -DLIBRARIES=a;b
-# -P check_install.cmake): installs the build into PREFIX and checks that
-# include/ holds exactly the layers' public headers (no private header), and
-# that every layer's library is there.
+# -DCXX=compiler -P check_install.cmake): installs the build into PREFIX and
+# checks that include/ holds exactly the layers' public headers (no private
+# header), that they compile with nothing but the installed include/ on the
+# path, and that every layer's library is there.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
@@ -35,6 +36,20 @@ foreach(library IN LISTS LIBRARIES)
     string(APPEND problems "  library not installed under lib: ${library}\n")
   endif()
 endforeach()
+
+if(NOT problems)
+  set(all_headers "${PREFIX}/all_headers.cpp")
+  set(text "")
+  foreach(header IN LISTS installed)
+    string(APPEND text "#include <${header}>\n")
+  endforeach()
+  file(WRITE "${all_headers}" "${text}")
+  execute_process(COMMAND "${CXX}" -std=c++20 -fsyntax-only "-I${PREFIX}/include" "${all_headers}"
+                  RESULT_VARIABLE result ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0)
+    string(APPEND problems "  the installed headers do not compile on their own:\n${errors}\n")
+  endif()
+endif()
 
 if(problems)
   message(FATAL_ERROR "The install into ${PREFIX} is wrong:\n${problems}")
