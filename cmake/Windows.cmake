@@ -1,11 +1,11 @@
-# The Windows build of tolvane_core: the Win32 backend of the platform layer,
+# The Windows build of the framework: the Win32 backend of the platform layer,
 # the RCDATA resources compiled by the resource compiler, and the system
 # libraries the backend calls.
 enable_language(RC)
-tolvane_add_folder_sources(tolvane_core src/platform/win32)
-target_link_libraries(tolvane_core PUBLIC ole32 advapi32)
+tolvane_add_folder_sources(tolvane_platform src/platform/win32)
+target_link_libraries(tolvane_platform PUBLIC ole32 advapi32)
 # Windows 7 is the oldest system the backend's calls need.
-target_compile_definitions(tolvane_core PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_compile_definitions(tolvane_platform PUBLIC _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # Writes a resource script naming each input as an RCDATA resource called
 # after the file without its extension, in capitals, and makes the compiled
@@ -23,7 +23,7 @@ endfunction()
 
 # The library's resources (rcdata, set by the includer). A resource object
 # defines no symbol, so a static library would drop it: every binary that
-# links tolvane_core compiles the script itself, after the definitions are
+# links tolvane_platform compiles the script itself, after the definitions are
 # compiled.
 set(rcdata_rc ${CMAKE_CURRENT_BINARY_DIR}/generated/rcdata.rc)
 tolvane_rcdata_script(${rcdata_rc}.in ${rcdata})
@@ -36,8 +36,8 @@ add_custom_command(
   DEPENDS ${rcdata_rc}.in ${rcdata}
   VERBATIM)
 add_custom_target(tolvane_rcdata DEPENDS ${rcdata_rc})
-add_dependencies(tolvane_core tolvane_rcdata)
-target_sources(tolvane_core INTERFACE ${rcdata_rc})
+add_dependencies(tolvane_platform tolvane_rcdata)
+target_sources(tolvane_platform INTERFACE $<BUILD_INTERFACE:${rcdata_rc}>)
 
 # Programs built for Windows run under Wine: CTest, test discovery and custom
 # commands go through a small script that keeps the build's own Wine prefix.

@@ -5,7 +5,7 @@
 
 #include "framing.h"
 #include "host_context.h"
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 #include "response_head.h"
 
 #include <boost/beast/http/message.hpp>

@@ -1,7 +1,7 @@
 // An ISAPI extension library loaded into the host: its three entry points.
 #pragma once
 
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 #include <stdexcept>
 #include <string>

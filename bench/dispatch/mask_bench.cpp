@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "dispatch/mask.h"
+#include <tolvane/dispatch/mask.h>
 
 using namespace tolvane;
 

@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
-#include "dispatch/web_dispatcher.h"
-#include "runtime/format.h"
+#include <tolvane/dispatch/web_dispatcher.h>
+#include <tolvane/runtime/format.h>
 #include "support/bench_web_objects.h"
 
 using namespace tolvane;

@@ -1,6 +1,6 @@
 #include <benchmark/benchmark.h>
 
-#include "http/http_utils.h"
+#include <tolvane/http/http_utils.h>
 #include "support/bench_web_objects.h"
 
 using namespace tolvane;

@@ -12,7 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 namespace {
 

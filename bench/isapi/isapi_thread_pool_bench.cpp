@@ -7,8 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "isapi/isapi_thread_pool.h"
-#include "platform/thread_token.h"
+#include <tolvane/isapi/isapi_thread_pool.h>
+#include <tolvane/platform/thread_token.h>
 
 using namespace tolvane;
 

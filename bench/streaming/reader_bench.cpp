@@ -2,7 +2,7 @@
 // new module set costs beyond its allocation.
 #include <benchmark/benchmark.h>
 
-#include "platform/resource.h"
+#include <tolvane/platform/resource.h>
 #include "support/test_module.h"
 
 using namespace tolvane;

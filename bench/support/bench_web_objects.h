@@ -1,8 +1,8 @@
 #pragma once
 // The least a request and a response must do to be dispatched and answered,
 // with no host behind them.
-#include "http/web_request.h"
-#include "http/web_response.h"
+#include <tolvane/http/web_request.h>
+#include <tolvane/http/web_response.h>
 
 namespace tolvane::bench {
 

@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 
-#include "dispatch/web_dispatcher.h"
+#include <tolvane/dispatch/web_dispatcher.h>
 #include "support/bench_web_objects.h"
-#include "webapp/web_request_handler.h"
+#include <tolvane/webapp/web_request_handler.h>
 
 using namespace tolvane;
 using tolvane::bench::TBenchRequest;

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "../../tests/dispatch/reference_mask.h"
-#include "dispatch/mask.h"
-#include "runtime/exception.h"
+#include <tolvane/dispatch/mask.h>
+#include <tolvane/runtime/exception.h>
 
 using namespace tolvane;
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "http/http_utils.h"
-#include "runtime/exception.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/exception.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   using namespace tolvane;

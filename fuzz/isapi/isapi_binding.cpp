@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "isapi/isapi_response.h"
-#include "runtime/exception.h"
+#include <tolvane/isapi/isapi_response.h>
+#include <tolvane/runtime/exception.h>
 
 using namespace tolvane;
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "runtime/exception.h"
-#include "streaming/reader.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/streaming/reader.h>
 #include "support/test_module.h"
 
 using namespace tolvane;

@@ -1,12 +1,12 @@
 #include "app/extension_library.h"
 
 #include "app/web_module1.h"
-#include "isapi/isapi_app.h"
-#include "isapi/isapi_entry_points.h"
-#include "platform/com.h"
-#include "runtime/com_init.h"
-#include "webapp/web_application.h"
-#include "webapp/web_context.h"
+#include <tolvane/isapi/isapi_app.h>
+#include <tolvane/isapi/isapi_entry_points.h>
+#include <tolvane/platform/com.h>
+#include <tolvane/runtime/com_init.h>
+#include <tolvane/webapp/web_application.h>
+#include <tolvane/webapp/web_context.h>
 
 namespace tolvane {
 namespace {

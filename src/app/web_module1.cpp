@@ -1,6 +1,6 @@
 #include "app/web_module1.h"
 
-#include "runtime/published.h"
+#include <tolvane/runtime/published.h>
 
 namespace tolvane {
 

@@ -2,7 +2,7 @@
 // The application's own web module: one default action that answers every
 // request with a fixed page. Its design lives in the stored definition
 // TWEBMODULE1.
-#include "dispatch/web_module.h"
+#include <tolvane/dispatch/web_module.h>
 
 namespace tolvane {
 

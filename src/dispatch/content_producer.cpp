@@ -1,4 +1,4 @@
-#include "dispatch/content_producer.h"
+#include <tolvane/dispatch/content_producer.h>
 
 namespace tolvane {
 

@@ -1,6 +1,6 @@
-#include "dispatch/mask.h"
+#include <tolvane/dispatch/mask.h>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,9 +1,9 @@
-#include "dispatch/web_action_item.h"
+#include <tolvane/dispatch/web_action_item.h>
 
-#include "dispatch/content_producer.h"
-#include "dispatch/web_dispatcher.h"
-#include "http/http_utils.h"
-#include "runtime/format.h"
+#include <tolvane/dispatch/content_producer.h>
+#include <tolvane/dispatch/web_dispatcher.h>
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane {
 

@@ -1,11 +1,11 @@
-#include "dispatch/web_dispatcher.h"
+#include <tolvane/dispatch/web_dispatcher.h>
 
 #include <algorithm>
 
-#include "dispatch/content_producer.h"
-#include "dispatch/web_module_list.h"
-#include "http/http_utils.h"
-#include "runtime/format.h"
+#include <tolvane/dispatch/content_producer.h>
+#include <tolvane/dispatch/web_module_list.h>
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane {
 

@@ -1,8 +1,8 @@
-#include "dispatch/web_module.h"
+#include <tolvane/dispatch/web_module.h>
 
-#include "runtime/application_hook.h"
-#include "runtime/published.h"
-#include "streaming/component_res.h"
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/published.h>
+#include <tolvane/streaming/component_res.h>
 
 namespace tolvane {
 

@@ -1,4 +1,4 @@
-#include "dispatch/web_module_list.h"
+#include <tolvane/dispatch/web_module_list.h>
 
 namespace tolvane {
 

@@ -1,7 +1,7 @@
-#include "http/cookie.h"
+#include <tolvane/http/cookie.h>
 
-#include "http/http_utils.h"
-#include "runtime/format.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane {
 

@@ -1,11 +1,11 @@
-#include "http/http_utils.h"
+#include <tolvane/http/http_utils.h>
 
 #include <cstdint>
 #include <limits>
 #include <type_traits>
 #include <vector>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

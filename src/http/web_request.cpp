@@ -1,4 +1,4 @@
-#include "http/web_request.h"
+#include <tolvane/http/web_request.h>
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "http/web_response.h"
+#include <tolvane/http/web_response.h>
 
 #include <algorithm>
 #include <unordered_map>
 #include <vector>
 
-#include "http/http_utils.h"
+#include <tolvane/http/http_utils.h>
 
 namespace tolvane {
 

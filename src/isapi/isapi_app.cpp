@@ -1,4 +1,4 @@
-#include "isapi/isapi_app.h"
+#include <tolvane/isapi/isapi_app.h>
 
 #if defined(__GNUC__)
 #include <cxxabi.h>
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <typeinfo>
 
-#include "dispatch/web_interfaces.h"
-#include "http/http_utils.h"
-#include "platform/process.h"
-#include "runtime/application_hook.h"
-#include "runtime/format.h"
+#include <tolvane/dispatch/web_interfaces.h>
+#include <tolvane/http/http_utils.h>
+#include <tolvane/platform/process.h>
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane {
 

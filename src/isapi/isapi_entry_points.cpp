@@ -1,11 +1,11 @@
-#include "isapi/isapi_entry_points.h"
+#include <tolvane/isapi/isapi_entry_points.h>
 
 #include <cstdio>
 #include <memory>
 
-#include "isapi/isapi_app.h"
-#include "platform/process.h"
-#include "platform/thread_token.h"
+#include <tolvane/isapi/isapi_app.h>
+#include <tolvane/platform/process.h>
+#include <tolvane/platform/thread_token.h>
 
 namespace tolvane {
 

@@ -1,12 +1,12 @@
-#include "isapi/isapi_request.h"
+#include <tolvane/isapi/isapi_request.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
 
-#include "http/http_utils.h"
-#include "runtime/integer_text.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/integer_text.h>
 
 namespace tolvane {
 

@@ -1,10 +1,10 @@
-#include "isapi/isapi_response.h"
+#include <tolvane/isapi/isapi_response.h>
 
 #include <cstring>
 #include <vector>
 
-#include "http/http_utils.h"
-#include "runtime/format.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane {
 

@@ -1,11 +1,11 @@
-#include "isapi/isapi_thread_pool.h"
+#include <tolvane/isapi/isapi_thread_pool.h>
 
 #include <mutex>
 #include <optional>
 
-#include "isapi/isapi_app.h"
-#include "platform/com.h"
-#include "runtime/com_init.h"
+#include <tolvane/isapi/isapi_app.h>
+#include <tolvane/platform/com.h>
+#include <tolvane/runtime/com_init.h>
 
 namespace tolvane {
 

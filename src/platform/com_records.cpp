@@ -1,6 +1,6 @@
 #include <mutex>
 
-#include "platform/com.h"
+#include <tolvane/platform/com.h>
 
 namespace tolvane::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/long_path.h"
+#include "long_path.h"
 
 namespace tolvane::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/rw_lock.h"
+#include <tolvane/platform/rw_lock.h>
 
 namespace tolvane::platform {
 

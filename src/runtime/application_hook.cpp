@@ -1,4 +1,4 @@
-#include "runtime/application_hook.h"
+#include <tolvane/runtime/application_hook.h>
 
 namespace tolvane {
 

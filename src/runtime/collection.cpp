@@ -1,9 +1,9 @@
-#include "runtime/collection.h"
+#include <tolvane/runtime/collection.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

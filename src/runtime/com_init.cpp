@@ -1,6 +1,6 @@
-#include "runtime/com_init.h"
+#include <tolvane/runtime/com_init.h>
 
-#include "platform/com.h"
+#include <tolvane/platform/com.h>
 
 namespace tolvane {
 

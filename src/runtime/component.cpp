@@ -1,10 +1,10 @@
-#include "runtime/component.h"
+#include <tolvane/runtime/component.h>
 
 #include <algorithm>
 #include <mutex>
 
-#include "runtime/exception.h"
-#include "runtime/published.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/published.h>
 
 namespace tolvane {
 

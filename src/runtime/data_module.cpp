@@ -1,7 +1,7 @@
-#include "runtime/data_module.h"
+#include <tolvane/runtime/data_module.h>
 
-#include "runtime/application_hook.h"
-#include "runtime/published.h"
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/published.h>
 
 namespace tolvane {
 

@@ -1,10 +1,10 @@
-#include "runtime/date_time.h"
+#include <tolvane/runtime/date_time.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 namespace {

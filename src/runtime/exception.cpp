@@ -1,4 +1,4 @@
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

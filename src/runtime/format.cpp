@@ -1,8 +1,8 @@
-#include "runtime/format.h"
+#include <tolvane/runtime/format.h>
 
 #include <vector>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 namespace {

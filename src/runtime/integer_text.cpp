@@ -1,8 +1,8 @@
-#include "runtime/integer_text.h"
+#include <tolvane/runtime/integer_text.h>
 
 #include <cstdint>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,4 +1,4 @@
-#include "runtime/object.h"
+#include <tolvane/runtime/object.h>
 
 namespace tolvane {
 

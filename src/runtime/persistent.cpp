@@ -1,6 +1,6 @@
-#include "runtime/persistent.h"
+#include <tolvane/runtime/persistent.h>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,9 +1,9 @@
-#include "runtime/stream.h"
+#include <tolvane/runtime/stream.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

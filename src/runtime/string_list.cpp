@@ -1,6 +1,6 @@
-#include "runtime/string_list.h"
+#include <tolvane/runtime/string_list.h>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,6 +1,6 @@
-#include "runtime/system_string.h"
+#include <tolvane/runtime/system_string.h>
 
-#include "platform/code_page.h"
+#include <tolvane/platform/code_page.h>
 
 namespace tolvane {
 

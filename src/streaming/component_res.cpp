@@ -1,9 +1,9 @@
-#include "streaming/component_res.h"
+#include <tolvane/streaming/component_res.h>
 
 #include <optional>
 
-#include "platform/resource.h"
-#include "streaming/reader.h"
+#include <tolvane/platform/resource.h>
+#include <tolvane/streaming/reader.h>
 
 namespace tolvane {
 

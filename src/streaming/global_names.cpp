@@ -1,4 +1,4 @@
-#include "streaming/global_names.h"
+#include <tolvane/streaming/global_names.h>
 
 #include <algorithm>
 #include <mutex>

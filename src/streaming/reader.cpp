@@ -1,13 +1,13 @@
-#include "streaming/reader.h"
+#include <tolvane/streaming/reader.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 
-#include "runtime/exception.h"
-#include "runtime/format.h"
-#include "runtime/stream.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/format.h>
+#include <tolvane/runtime/stream.h>
 
 namespace tolvane {
 

@@ -1,8 +1,8 @@
-#include "webapp/component_list.h"
+#include <tolvane/webapp/component_list.h>
 
 #include <algorithm>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,6 +1,6 @@
-#include "webapp/web_application.h"
+#include <tolvane/webapp/web_application.h>
 
-#include "runtime/application_hook.h"
+#include <tolvane/runtime/application_hook.h>
 
 namespace tolvane {
 

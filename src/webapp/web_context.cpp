@@ -1,6 +1,6 @@
-#include "webapp/web_context.h"
+#include <tolvane/webapp/web_context.h>
 
-#include "platform/process.h"
+#include <tolvane/platform/process.h>
 
 namespace tolvane {
 

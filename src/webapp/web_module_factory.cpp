@@ -1,8 +1,8 @@
-#include "webapp/web_module_factory.h"
+#include <tolvane/webapp/web_module_factory.h>
 
 #include <algorithm>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

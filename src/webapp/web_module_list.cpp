@@ -1,9 +1,9 @@
-#include "webapp/web_module_list.h"
+#include <tolvane/webapp/web_module_list.h>
 
 #include <algorithm>
 
-#include "runtime/exception.h"
-#include "streaming/global_names.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/streaming/global_names.h>
 
 namespace tolvane {
 

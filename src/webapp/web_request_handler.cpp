@@ -1,14 +1,14 @@
-#include "webapp/web_request_handler.h"
+#include <tolvane/webapp/web_request_handler.h>
 
 #include <cstdio>
 #include <exception>
 #include <mutex>
 #include <typeinfo>
 
-#include "dispatch/web_dispatcher.h"
-#include "platform/process.h"
-#include "runtime/application_hook.h"
-#include "runtime/exception.h"
+#include <tolvane/dispatch/web_dispatcher.h>
+#include <tolvane/platform/process.h>
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/exception.h>
 
 namespace tolvane {
 

@@ -1,7 +1,7 @@
 // The application object and the entry points, with the library core loaded
 // in process (the load and unload functions the library's hooks call) and
 // requests coming from the fake host.
-#include "isapi/isapi_app.h"
+#include <tolvane/isapi/isapi_app.h>
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@
 
 #include "app/extension_library.h"
 #include "app/web_module1.h"
-#include "dispatch/web_module.h"
-#include "isapi/isapi_entry_points.h"
-#include "platform/process.h"
-#include "runtime/application_hook.h"
-#include "runtime/com_init.h"
+#include <tolvane/dispatch/web_module.h>
+#include <tolvane/isapi/isapi_entry_points.h>
+#include <tolvane/platform/process.h>
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/com_init.h>
 #include "support/application_page.h"
 #include "support/fake_isapi_host.h"
 

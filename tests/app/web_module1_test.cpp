@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/web_module1.h"
-#include "dispatch/web_action_item.h"
+#include <tolvane/dispatch/web_action_item.h>
 #include "support/application_page.h"
 #include "support/test_web_request.h"
 

@@ -8,7 +8,7 @@
 
 #include "definition_compiler.h"
 #include "definition_decompiler.h"
-#include "streaming/reader.h"
+#include <tolvane/streaming/reader.h>
 #include "support/definition_writer.h"
 
 using namespace tolvane::defc;

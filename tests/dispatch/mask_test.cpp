@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "dispatch/mask.h"
+#include <tolvane/dispatch/mask.h>
 #include "dispatch/reference_mask.h"
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 using namespace tolvane;
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dispatch/mask.h"
+#include <tolvane/dispatch/mask.h>
 
 namespace tolvane::reference {
 

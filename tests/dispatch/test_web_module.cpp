@@ -1,6 +1,6 @@
 #include "test_web_module.h"
 
-#include "runtime/published.h"
+#include <tolvane/runtime/published.h>
 
 namespace tolvane::test {
 

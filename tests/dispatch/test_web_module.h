@@ -6,10 +6,10 @@
 #include <set>
 #include <vector>
 
-#include "dispatch/content_producer.h"
-#include "dispatch/mask.h"
-#include "dispatch/web_module.h"
-#include "runtime/application_hook.h"
+#include <tolvane/dispatch/content_producer.h>
+#include <tolvane/dispatch/mask.h>
+#include <tolvane/dispatch/web_module.h>
+#include <tolvane/runtime/application_hook.h>
 #include "support/test_web_request.h"
 
 namespace tolvane::test {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "dispatch/web_dispatcher.h"
-#include "runtime/exception.h"
+#include <tolvane/dispatch/web_dispatcher.h>
+#include <tolvane/runtime/exception.h>
 #include "test_web_module.h"
 
 using namespace tolvane;

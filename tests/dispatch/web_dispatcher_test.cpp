@@ -2,9 +2,9 @@
 
 #include <functional>
 
-#include "dispatch/web_dispatcher.h"
-#include "dispatch/web_module_list.h"
-#include "runtime/exception.h"
+#include <tolvane/dispatch/web_dispatcher.h>
+#include <tolvane/dispatch/web_module_list.h>
+#include <tolvane/runtime/exception.h>
 #include "test_web_module.h"
 
 using namespace tolvane;

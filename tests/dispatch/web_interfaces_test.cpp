@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "dispatch/content_producer.h"
-#include "dispatch/web_dispatcher.h"
+#include <tolvane/dispatch/content_producer.h>
+#include <tolvane/dispatch/web_dispatcher.h>
 #include "test_web_module.h"
 
 using namespace tolvane;

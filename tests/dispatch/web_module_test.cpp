@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/resource.h"
-#include "runtime/exception.h"
+#include <tolvane/platform/resource.h>
+#include <tolvane/runtime/exception.h>
 #include "test_definitions.h"
 #include "test_web_module.h"
 

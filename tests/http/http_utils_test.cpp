@@ -4,8 +4,8 @@
 #include <tuple>
 #include <vector>
 
-#include "http/http_utils.h"
-#include "runtime/exception.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/exception.h>
 
 using namespace tolvane;
 

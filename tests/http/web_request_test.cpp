@@ -4,8 +4,8 @@
 #include <numeric>
 
 #include "allocation_ceiling.h"
-#include "http/web_request.h"
-#include "runtime/exception.h"
+#include <tolvane/http/web_request.h>
+#include <tolvane/runtime/exception.h>
 #include "support/test_web_request.h"
 
 using namespace tolvane;

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "http/cookie.h"
-#include "http/web_response.h"
-#include "runtime/exception.h"
+#include <tolvane/http/cookie.h>
+#include <tolvane/http/web_response.h>
+#include <tolvane/runtime/exception.h>
 #include "support/test_web_request.h"
 
 using namespace tolvane;

@@ -1,17 +1,17 @@
 // The application object's answer to a request that fails, with the library
 // core loaded in process and a module whose services write part of a response
 // before they fail; and a host that takes fewer bytes per write than offered.
-#include "isapi/isapi_app.h"
+#include <tolvane/isapi/isapi_app.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/extension_library.h"
-#include "dispatch/web_interfaces.h"
-#include "http/web_request.h"
-#include "http/web_response.h"
-#include "runtime/data_module.h"
+#include <tolvane/dispatch/web_interfaces.h>
+#include <tolvane/http/web_request.h>
+#include <tolvane/http/web_response.h>
+#include <tolvane/runtime/data_module.h>
 #include "support/fake_isapi_host.h"
 
 using namespace tolvane;

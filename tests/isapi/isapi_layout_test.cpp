@@ -1,6 +1,6 @@
 // The structures cross a binary boundary between host and extension, so their
 // layout must be the one every other ISAPI party on x86-64 Linux uses.
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 #include <cstddef>
 #include <type_traits>

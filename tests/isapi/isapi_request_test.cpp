@@ -1,12 +1,12 @@
 // TISAPIRequest against the in-memory host: where each variable comes from, the
 // server-variable protocol with its retries, the raw path, reads, writes and
 // URL mapping.
-#include "isapi/isapi_request.h"
+#include <tolvane/isapi/isapi_request.h>
 
 #include <gtest/gtest.h>
 
 #include "support/fake_isapi_host.h"
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 using namespace tolvane;
 using namespace tolvane::testing;

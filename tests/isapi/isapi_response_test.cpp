@@ -1,12 +1,12 @@
 // TISAPIResponse against the in-memory host: the defaults, the status text,
 // the header block line by line, the log field, redirects and streamed content.
-#include "isapi/isapi_response.h"
+#include <tolvane/isapi/isapi_response.h>
 
 #include <cstring>
 
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 #include "support/fake_isapi_host.h"
 
 using namespace tolvane;

@@ -2,7 +2,7 @@
 // ConnID names a fake request, the request path records where and under which
 // identity it served the request, and ServerSupportFunction records the end of
 // the session with its thread.
-#include "isapi/isapi_thread_pool.h"
+#include <tolvane/isapi/isapi_thread_pool.h>
 
 #ifndef _WIN32
 #include <sys/prctl.h>
@@ -27,12 +27,12 @@
 
 #include <gtest/gtest.h>
 
-#include "isapi/isapi_entry_points.h"
-#include "platform/com.h"
-#include "platform/thread.h"
-#include "platform/thread_token.h"
-#include "runtime/com_init.h"
-#include "runtime/exception.h"
+#include <tolvane/isapi/isapi_entry_points.h>
+#include <tolvane/platform/com.h>
+#include <tolvane/platform/thread.h>
+#include <tolvane/platform/thread_token.h>
+#include <tolvane/runtime/com_init.h>
+#include <tolvane/runtime/exception.h>
 #include "support/fake_isapi_host.h"
 #include "support/process_threads.h"
 

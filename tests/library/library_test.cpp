@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 #include "support/extension_checks.h"
 #include "support/fake_isapi_host.h"
 #include "support/process_threads.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/code_page.h"
+#include <tolvane/platform/code_page.h>
 
 using namespace tolvane::platform;
 using namespace std::string_literals;

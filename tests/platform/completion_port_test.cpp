@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/completion_port.h"
+#include <tolvane/platform/completion_port.h>
 
 using namespace tolvane::platform;
 using namespace std::chrono_literals;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/resource.h"
+#include <tolvane/platform/resource.h>
 
 using namespace tolvane::platform;
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/rw_lock.h"
+#include <tolvane/platform/rw_lock.h>
 
 using namespace tolvane::platform;
 using namespace std::chrono_literals;

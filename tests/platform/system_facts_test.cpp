@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/com.h"
+#include <tolvane/platform/com.h>
 #include "platform/long_path.h"
-#include "platform/process.h"
+#include <tolvane/platform/process.h>
 
 using namespace tolvane::platform;
 

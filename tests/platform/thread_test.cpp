@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/critical_section.h"
-#include "platform/thread.h"
+#include <tolvane/platform/critical_section.h>
+#include <tolvane/platform/thread.h>
 
 using namespace tolvane::platform;
 using namespace std::chrono;

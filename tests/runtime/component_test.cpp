@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "runtime/application_hook.h"
-#include "runtime/component.h"
-#include "runtime/data_module.h"
-#include "runtime/exception.h"
-#include "runtime/published.h"
+#include <tolvane/runtime/application_hook.h>
+#include <tolvane/runtime/component.h>
+#include <tolvane/runtime/data_module.h>
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/published.h>
 #include "support/test_module.h"
 
 using namespace tolvane;

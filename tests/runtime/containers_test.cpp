@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "runtime/collection.h"
-#include "runtime/date_time.h"
-#include "runtime/exception.h"
-#include "runtime/stream.h"
-#include "runtime/string_list.h"
+#include <tolvane/runtime/collection.h>
+#include <tolvane/runtime/date_time.h>
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/stream.h>
+#include <tolvane/runtime/string_list.h>
 
 using namespace tolvane;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
-#include "runtime/integer_text.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/integer_text.h>
 
 using namespace tolvane;
 

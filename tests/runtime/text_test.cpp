@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
-#include "runtime/format.h"
-#include "runtime/system_string.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/runtime/format.h>
+#include <tolvane/runtime/system_string.h>
 
 using namespace tolvane;
 

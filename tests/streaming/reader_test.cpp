@@ -4,10 +4,10 @@
 #include <functional>
 #include <thread>
 
-#include "platform/resource.h"
-#include "runtime/exception.h"
-#include "streaming/component_res.h"
-#include "streaming/reader.h"
+#include <tolvane/platform/resource.h>
+#include <tolvane/runtime/exception.h>
+#include <tolvane/streaming/component_res.h>
+#include <tolvane/streaming/reader.h>
 #include "support/application_page.h"
 #include "support/definition_writer.h"
 #include "support/test_module.h"

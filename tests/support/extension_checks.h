@@ -3,7 +3,7 @@
 // load it the way a host does (dlopen on POSIX, LoadLibraryW on Windows).
 #include <string>
 
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 #include "support/application_page.h"
 #include "support/fake_isapi_host.h"
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 namespace tolvane::testing {
 

@@ -1,9 +1,9 @@
 #include "support/test_module.h"
 
-#include "platform/rw_lock.h"
-#include "runtime/stream.h"
-#include "streaming/component_res.h"
-#include "streaming/reader.h"
+#include <tolvane/platform/rw_lock.h>
+#include <tolvane/runtime/stream.h>
+#include <tolvane/streaming/component_res.h>
+#include <tolvane/streaming/reader.h>
 #include "support/application_page.h"
 
 namespace tolvane::test {

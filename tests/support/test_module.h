@@ -5,9 +5,9 @@
 // own. Their class names are what stored definitions name.
 #include <span>
 
-#include "runtime/collection.h"
-#include "runtime/data_module.h"
-#include "runtime/published.h"
+#include <tolvane/runtime/collection.h>
+#include <tolvane/runtime/data_module.h>
+#include <tolvane/runtime/published.h>
 
 namespace tolvane::test {
 

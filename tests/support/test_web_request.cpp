@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "http/http_utils.h"
-#include "runtime/format.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/runtime/format.h>
 
 namespace tolvane::testing {
 

@@ -7,8 +7,8 @@
 #include <map>
 #include <vector>
 
-#include "http/web_request.h"
-#include "http/web_response.h"
+#include <tolvane/http/web_request.h>
+#include <tolvane/http/web_response.h>
 
 namespace tolvane::testing {
 

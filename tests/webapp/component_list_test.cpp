@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
-#include "webapp/component_list.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/webapp/component_list.h>
 #include "webapp/test_modules.h"
 
 using namespace tolvane;

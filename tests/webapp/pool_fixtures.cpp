@@ -1,6 +1,6 @@
 #include "pool_fixtures.h"
 
-#include "runtime/published.h"
+#include <tolvane/runtime/published.h>
 #include "support/definition_writer.h"
 
 namespace tolvane::test {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/web_module.h"
-#include "runtime/data_module.h"
+#include <tolvane/dispatch/web_module.h>
+#include <tolvane/runtime/data_module.h>
 #include "support/test_web_request.h"
 #include "test_modules.h"
-#include "webapp/web_module_factory.h"
+#include <tolvane/webapp/web_module_factory.h>
 
 namespace tolvane::test {
 

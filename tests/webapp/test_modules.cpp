@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "platform/rw_lock.h"
-#include "runtime/exception.h"
-#include "streaming/component_res.h"
-#include "streaming/reader.h"
+#include <tolvane/platform/rw_lock.h>
+#include <tolvane/runtime/exception.h>
+#include <tolvane/streaming/component_res.h>
+#include <tolvane/streaming/reader.h>
 #include "support/definition_writer.h"
 
 namespace tolvane::test {

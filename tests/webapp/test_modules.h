@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/test_module.h"
-#include "webapp/web_module_factory.h"
+#include <tolvane/webapp/web_module_factory.h>
 
 namespace tolvane::test {
 

@@ -1,4 +1,4 @@
-#include "webapp/web_application.h"
+#include <tolvane/webapp/web_application.h>
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "pool_fixtures.h"
-#include "platform/rw_lock.h"
-#include "runtime/application_hook.h"
+#include <tolvane/platform/rw_lock.h>
+#include <tolvane/runtime/application_hook.h>
 
 namespace tolvane::test {
 namespace {

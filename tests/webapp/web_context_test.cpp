@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "platform/process.h"
-#include "webapp/web_context.h"
+#include <tolvane/platform/process.h>
+#include <tolvane/webapp/web_context.h>
 
 using namespace tolvane;
 

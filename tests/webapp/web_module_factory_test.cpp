@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 #include "webapp/test_modules.h"
-#include "webapp/web_module_factory.h"
+#include <tolvane/webapp/web_module_factory.h>
 
 using namespace tolvane;
 using namespace tolvane::test;

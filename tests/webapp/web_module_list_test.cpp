@@ -2,10 +2,10 @@
 
 #include <thread>
 
-#include "runtime/exception.h"
-#include "streaming/global_names.h"
+#include <tolvane/runtime/exception.h>
+#include <tolvane/streaming/global_names.h>
 #include "webapp/test_modules.h"
-#include "webapp/web_module_list.h"
+#include <tolvane/webapp/web_module_list.h>
 
 using namespace tolvane;
 using namespace tolvane::test;

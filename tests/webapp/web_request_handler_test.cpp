@@ -1,4 +1,4 @@
-#include "webapp/web_request_handler.h"
+#include <tolvane/webapp/web_request_handler.h>
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/resource.h"
-#include "platform/rw_lock.h"
+#include <tolvane/platform/resource.h>
+#include <tolvane/platform/rw_lock.h>
 #include "pool_fixtures.h"
-#include "runtime/application_hook.h"
+#include <tolvane/runtime/application_hook.h>
 
 namespace tolvane::test {
 namespace {

@@ -1,7 +1,7 @@
 // The loadable extension: the three exported ISAPI entry points. The hooks
 // that load and unload the library core are the system's own, beside this
 // file in posix/ and win32/.
-#include "isapi/isapi_entry_points.h"
+#include <tolvane/isapi/isapi_entry_points.h>
 
 #ifdef _WIN32
 #define TOLVANE_EXPORT extern "C" __declspec(dllexport)

@@ -1,4 +1,4 @@
-#include "platform/com.h"
+#include <tolvane/platform/com.h>
 
 namespace tolvane::platform {
 namespace {

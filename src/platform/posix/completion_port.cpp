@@ -1,4 +1,4 @@
-#include "platform/completion_port.h"
+#include <tolvane/platform/completion_port.h>
 
 #include <condition_variable>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include <tolvane/platform/process.h>
 
 #include <dlfcn.h>
 #include <link.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/code_page.h"
+#include <tolvane/platform/code_page.h>
 
 namespace tolvane::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/resource.h"
+#include <tolvane/platform/resource.h>
 
 #include <cstddef>
 #include <mutex>

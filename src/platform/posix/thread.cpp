@@ -1,4 +1,4 @@
-#include "platform/thread.h"
+#include <tolvane/platform/thread.h>
 
 #include <atomic>
 #include <chrono>

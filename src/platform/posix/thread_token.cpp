@@ -1,4 +1,4 @@
-#include "platform/thread_token.h"
+#include <tolvane/platform/thread_token.h>
 
 #include <sys/prctl.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "platform/code_page.h"
+#include <tolvane/platform/code_page.h>
 
 #include <windows.h>
 

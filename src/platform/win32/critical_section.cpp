@@ -1,4 +1,4 @@
-#include "platform/critical_section.h"
+#include <tolvane/platform/critical_section.h>
 
 #include <windows.h>
 

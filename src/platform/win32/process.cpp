@@ -1,10 +1,10 @@
-#include "platform/process.h"
+#include <tolvane/platform/process.h>
 
 #include <windows.h>
 
 #include <atomic>
 
-#include "platform/long_path.h"
+#include "long_path.h"
 
 // The start of the binary this code is linked into, as the linker names it.
 extern "C" IMAGE_DOS_HEADER __ImageBase;

@@ -1,5 +1,5 @@
 // An extension that lacks HttpExtensionProc: the host must refuse it.
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 extern "C" {
 

@@ -4,7 +4,7 @@
 // "/page" (and every other path) gives the 60-byte page; "/big?N" gives N
 // bytes written in many small WriteClient calls, to check long answers from
 // another thread.
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 // An ISAPI extension for the host's end-to-end tests. PATH_INFO picks the
 // behaviour; the query string is its argument.
-#include "isapi/isapi.h"
+#include <tolvane/isapi/isapi.h>
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 // The extension library as the unload tests load it: the same core and load
 // hooks, with a pool whose stop wait lasts a fraction of a second, so that a
 // request can outlive it within a test.
-#include "isapi/isapi_entry_points.h"
+#include <tolvane/isapi/isapi_entry_points.h>
 
 #ifdef _WIN32
 #define TOLVANE_EXPORT extern "C" __declspec(dllexport)

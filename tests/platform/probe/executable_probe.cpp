@@ -1,8 +1,8 @@
 // A program that prints the executable file name the platform code reports, as UTF-8.
 #include <cstdio>
 
-#include "platform/code_page.h"
-#include "platform/process.h"
+#include <tolvane/platform/code_page.h>
+#include <tolvane/platform/process.h>
 
 int main() {
   using namespace tolvane::platform;

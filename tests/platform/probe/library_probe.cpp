@@ -1,7 +1,7 @@
 // A shared library that reports what the platform code sees from inside it.
 #include <string>
 
-#include "platform/process.h"
+#include <tolvane/platform/process.h>
 
 #if defined(_WIN32)
 #define TOLVANE_PROBE_EXPORT __declspec(dllexport)

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/code_page.h"
-#include "platform/process.h"
+#include <tolvane/platform/code_page.h>
+#include <tolvane/platform/process.h>
 #include "support/temp_folder.h"
 
 using namespace tolvane::platform;

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/thread.h"
-#include "platform/thread_token.h"
+#include <tolvane/platform/thread.h>
+#include <tolvane/platform/thread_token.h>
 
 using namespace tolvane::platform;
 

@@ -20,7 +20,7 @@
 // which come for every thread of the host, are handed to the unload callback
 // chain as they are: it passes them on and frees nothing.
 #include "app/extension_library.h"
-#include "platform/thread.h"
+#include <tolvane/platform/thread.h>
 
 namespace {
 
