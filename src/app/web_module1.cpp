@@ -1,4 +1,4 @@
-#include "app/web_module1.h"
+#include "web_module1.h"
 
 #include <tolvane/runtime/published.h>
 

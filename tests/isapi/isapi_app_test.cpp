@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "app/extension_library.h"
 #include <tolvane/dispatch/web_interfaces.h>
 #include <tolvane/http/web_request.h>
 #include <tolvane/http/web_response.h>
+#include <tolvane/isapi/extension_library.h>
 #include <tolvane/runtime/data_module.h>
 #include "support/fake_isapi_host.h"
 
@@ -77,8 +77,7 @@ TV_DEFINE_CLASS(TScriptedModule, TDataModule, CreateComponent<TScriptedModule>);
 class ISAPIApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LoadExtensionLibrary();
-    Application->SetWebModuleClass(TScriptedModule::StaticClass());
+    LoadExtensionLibrary({TScriptedModule::StaticClass()});
   }
   void TearDown() override { UnloadExtensionLibrary(); }
 };
