@@ -83,8 +83,15 @@ struct TCompletionPort::TImpl {
     return Bell;
   }
 
+  // Room for every bell is kept in both lists, so that parking and waking
+  // never fail half-way for want of memory and leave the count of awake
+  // waiters wrong.
   TBell* TakeBell() {
-    if (FreeBells.empty()) return &Bells.emplace_back();
+    if (FreeBells.empty()) {
+      FreeBells.reserve(Bells.size() + 1);
+      Parked.reserve(Bells.size() + 1);
+      return &Bells.emplace_back();
+    }
     TBell* Bell = FreeBells.back();
     FreeBells.pop_back();
     return Bell;
@@ -152,8 +159,8 @@ std::optional<TCompletionPacket> TCompletionPort::Wait() {
     }
     // Nothing came: park until a post or a taker that left packets behind
     // wakes this waiter, which then counts as awake again.
-    --Port.Awake;
     TBell* Bell = Port.TakeBell();
+    --Port.Awake;
     Bell->Rung.store(0, std::memory_order_relaxed);
     Port.Parked.push_back(Bell);
     Guard.unlock();
