@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include <benchmark/benchmark.h>
 
 #include <tolvane/isapi/isapi.h>
+#include "support/process_cost.h"
 
 namespace {
 
@@ -25,9 +25,13 @@ struct TEntryPoints {
 const TEntryPoints& Library() {
   static const TEntryPoints Entry = [] {
     TEntryPoints E;
-    void* Handle = dlopen(TOLVANE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // TOLVANE_LIBRARY in the environment names another build to measure,
+    // such as a copy kept from before a change.
+    const char* Path = std::getenv("TOLVANE_LIBRARY");
+    if (!Path || !*Path) Path = TOLVANE_LIBRARY;
+    void* Handle = dlopen(Path, RTLD_NOW | RTLD_LOCAL);
     if (!Handle) {
-      std::fprintf(stderr, "cannot load %s: %s\n", TOLVANE_LIBRARY, dlerror());
+      std::fprintf(stderr, "cannot load %s: %s\n", Path, dlerror());
       std::abort();
     }
     E.GetExtensionVersion = reinterpret_cast<PFN_GETEXTENSIONVERSION>(dlsym(Handle, "GetExtensionVersion"));
@@ -38,10 +42,19 @@ const TEntryPoints& Library() {
   return Entry;
 }
 
-// One calling thread's connection: what its callbacks counted.
+// One calling thread's connection: what its callbacks counted. The calling
+// thread sleeps until Ended reaches Awaited, as a host thread would, instead
+// of taking processor time from the workers.
 struct alignas(64) TNullConnection {
   std::uint64_t Variables = 0, Writes = 0, Reads = 0, Support = 0;
   std::atomic<std::uint64_t> Ended{0};
+  std::atomic<std::uint64_t> Awaited{0};
+
+  void AwaitEnded(std::uint64_t Count) {
+    Awaited.store(Count, std::memory_order_seq_cst);
+    for (std::uint64_t Seen = Ended.load(std::memory_order_seq_cst); Seen < Count; Seen = Ended.load())
+      Ended.wait(Seen);
+  }
 };
 
 TNullConnection& Of(HCONN ConnID) { return *static_cast<TNullConnection*>(ConnID); }
@@ -60,8 +73,12 @@ BOOL NullReadClient(HCONN ConnID, LPVOID, LPDWORD Size) {
   return ISAPI_TRUE;
 }
 BOOL NullServerSupport(HCONN ConnID, DWORD Request, LPVOID, LPDWORD, LPDWORD) {
-  if (Request == HSE_REQ_DONE_WITH_SESSION) Of(ConnID).Ended.fetch_add(1, std::memory_order_release);
-  else ++Of(ConnID).Support;
+  TNullConnection& Connection = Of(ConnID);
+  if (Request != HSE_REQ_DONE_WITH_SESSION) {
+    ++Connection.Support;
+  } else if (Connection.Ended.fetch_add(1, std::memory_order_seq_cst) + 1 == Connection.Awaited.load()) {
+    Connection.Ended.notify_all();
+  }
   return ISAPI_TRUE;
 }
 
@@ -88,10 +105,12 @@ void BM_DirectPath(benchmark::State& State) {
   const TEntryPoints& L = Library();
   TNullConnection Connection;
   EXTENSION_CONTROL_BLOCK ECB = NullECB(Connection);
+  const tolvane::bench::TProcessCost Cost(State);
   for (auto _ : State) {
     if (L.HttpExtensionProc(&ECB) != HSE_STATUS_SUCCESS) State.SkipWithError("request not served");
   }
   State.SetItemsProcessed(static_cast<std::int64_t>(State.iterations()));
+  Cost.Report(State, State.iterations() * static_cast<std::uint64_t>(State.threads()));
 }
 BENCHMARK(BM_DirectPath)->Threads(1)->Threads(2)->UseRealTime();
 
@@ -107,13 +126,15 @@ void BM_PooledPath(benchmark::State& State) {
   TNullConnection Connection;
   EXTENSION_CONTROL_BLOCK ECB = NullECB(Connection);
   std::uint64_t Posted = 0;
+  const tolvane::bench::TProcessCost Cost(State);
   for (auto _ : State) {
     for (std::uint64_t I = 0; I < kBatch; ++I)
       if (L.HttpExtensionProc(&ECB) != HSE_STATUS_PENDING) State.SkipWithError("request not queued");
     Posted += kBatch;
-    while (Connection.Ended.load(std::memory_order_acquire) < Posted) std::this_thread::yield();
+    Connection.AwaitEnded(Posted);
   }
   State.SetItemsProcessed(static_cast<std::int64_t>(State.iterations() * kBatch));
+  Cost.Report(State, State.iterations() * kBatch * static_cast<std::uint64_t>(State.threads()));
   if (State.thread_index() == 0) L.TerminateExtension(HSE_TERM_MUST_UNLOAD);
 }
 BENCHMARK(BM_PooledPath)->Threads(1)->Threads(2)->UseRealTime();

@@ -1,8 +1,10 @@
 #include <tolvane/isapi/isapi_request.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include <tolvane/http/http_utils.h>
@@ -84,13 +86,18 @@ int TISAPIRequest::GetIntegerVariable(int Index) {
 
 bool TISAPIRequest::QueryVariable(const AnsiString& Name, AnsiString& Value) {
   AnsiString name = Name;  // the callback takes a writable, zero-terminated name
-  std::vector<char> buffer(VariableBufferSize);
+  // The usual value fits on the stack; zeroed, so that a host that writes less
+  // than it reports hands over zeros, never what the stack held before.
+  std::array<char, VariableBufferSize> usual{};
+  std::vector<char> large;
+  std::span<char> buffer(usual);
   DWORD size = VariableBufferSize;
   BOOL ok = FECB->GetServerVariable(FECB->ConnID, name.data(), buffer.data(), &size);
   // A host that refuses a buffer as too small reports the size it needs: a long
   // value (a large cookie) is asked again once in a buffer of that size.
   if (!ok && size > VariableBufferSize && size <= MaxVariableSize) {
-    buffer.assign(size, '\0');
+    large.assign(size, '\0');
+    buffer = large;
     ok = FECB->GetServerVariable(FECB->ConnID, name.data(), buffer.data(), &size);
   }
   if (!ok) return false;

@@ -110,6 +110,8 @@ void TISAPIThreadPool::Initialize() {
   // The workers start under the lock, and the port is published only once
   // one runs: a port without workers would take requests that nobody ever
   // serves. Callers arriving meanwhile wait for the start, which is short.
+  // Every pooled request calls this: a started pool answers without the lock.
+  if (FRequestQueue.load(std::memory_order_acquire)) return;
   std::lock_guard Guard(FCriticalSection);
   if (FRequestQueue.load(std::memory_order_relaxed)) return;
   auto Port = std::make_shared<platform::TCompletionPort>();
@@ -165,7 +167,9 @@ bool TISAPIThreadPool::PushBack(EXTENSION_CONTROL_BLOCK* ECB) {
   if (!Port) return false;
   auto Item = std::make_unique<TServerContext>();
   Item->ECB = ECB;
-  Item->Token = platform::OpenThreadToken();
+  // No token when the caller holds the workers' own identity: the worker
+  // serves a tokenless request under that identity anyway.
+  Item->Token = platform::OpenThreadTokenUnlessOwn();
   if (!Port->Post(0, reinterpret_cast<std::uintptr_t>(Item.get()), nullptr)) return false;
   Item.release();  // the port holds it now
   return true;

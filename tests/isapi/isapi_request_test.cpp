@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string_view>
+
 #include "support/fake_isapi_host.h"
 #include <tolvane/runtime/exception.h>
 
@@ -161,6 +164,25 @@ TEST_F(ISAPIRequestTest, LongValuesAreAskedAgainWithTheSizeTheHostNeeds) {
     for (const auto& call : host.Calls()) sizes.push_back(call.SizeIn);
     EXPECT_EQ(sizes, c.sizesAsked);
   }
+}
+
+// A host that reports a longer value than it wrote hands over zeros past what
+// it wrote, never what an earlier value left in memory.
+TEST_F(ISAPIRequestTest, AValueReportedLongerThanWrittenHoldsNothingOfAnEarlierOne) {
+  Host.ECB()->GetServerVariable = [](HCONN, LPSTR Name, LPVOID Buffer, LPDWORD Size) -> BOOL {
+    char* Out = static_cast<char*>(Buffer);
+    if (std::string_view(Name) == "HTTP_SECRET") {
+      std::memset(Out, 'X', *Size - 1);
+      Out[*Size - 1] = '\0';
+    } else {
+      std::memcpy(Out, "ok", 3);  // and leaves the size at the whole buffer
+    }
+    return ISAPI_TRUE;
+  };
+  EXPECT_EQ(Request().GetFieldByName("HTTP_SECRET"), std::string(4095, 'X'));
+  const AnsiString Short = Request().GetFieldByName("HTTP_SHORT");
+  EXPECT_EQ(Short.substr(0, 2), "ok");
+  EXPECT_EQ(Short.find('X'), AnsiString::npos);
 }
 
 TEST_F(ISAPIRequestTest, RawPathInfoIsThePathAfterTheScriptUrl) {

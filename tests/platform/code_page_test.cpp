@@ -2,6 +2,7 @@
 // differ from what the library relies on.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include <tolvane/platform/code_page.h>
@@ -28,6 +29,32 @@ TEST(CodePage, CharactersOutsideTheAnsiPageNeverBecomeLookAlikes) {
       {u"\u00E9\u20AC\u0178", "\xE9\x80\x9F"},
   };
   for (const auto& Case : Cases) EXPECT_EQ(WideToMultiByte(TCodePage::cpAnsi, Case.Text), Case.Bytes);
+}
+
+// Text converts the same wherever its plain ASCII part ends: all of it, none
+// of it, up to a character just past ASCII, a surrogate pair or a zero.
+TEST(CodePage, ConversionIsTheSameWhereverThePlainAsciiEnds) {
+  const struct {
+    std::u16string Text;
+    std::optional<std::string> Ansi;  // none where systems may differ
+    std::string UTF8;
+  } Cases[] = {
+      {u"", "", ""},
+      {u"<html>OK</html>\u007F", "<html>OK</html>\x7F", "<html>OK</html>\x7F"},
+      {u"a\0b"s, "a\0b"s, "a\0b"s},
+      {u"\u0080", std::nullopt, "\xC2\x80"},
+      {u"caf\u00E9 au lait", "caf\xE9 au lait", "caf\xC3\xA9 au lait"},
+      {u"\u00E9t\u00E9", "\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+      {u"x\U0001F600y", std::nullopt, "x\xF0\x9F\x98\x80y"},
+      {u"x\xD800y", std::nullopt, "x\xEF\xBF\xBDy"},  // a lone surrogate
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.UTF8);
+    if (Case.Ansi) {
+      EXPECT_EQ(WideToMultiByte(TCodePage::cpAnsi, Case.Text), *Case.Ansi);
+    }
+    EXPECT_EQ(WideToMultiByte(TCodePage::cpUTF8, Case.Text), Case.UTF8);
+  }
 }
 
 TEST(CodePage, TextsEqualIgnoringCaseAreExactlyThoseThatDifferOnlyInCase) {

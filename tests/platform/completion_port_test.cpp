@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <chrono>
-#include <future>
+#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -16,6 +15,17 @@ using namespace std::chrono_literals;
 namespace {
 
 void* Tag(std::uintptr_t n) { return reinterpret_cast<void*>(n); }
+
+// Polls until the condition holds or the time is up; answers whether it held.
+template <class TCondition>
+bool WaitFor(TCondition Condition, std::chrono::milliseconds Limit) {
+  const auto Deadline = std::chrono::steady_clock::now() + Limit;
+  while (!Condition()) {
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -70,20 +80,83 @@ TEST(CompletionPort, ManyPostersAndWaitersDeliverEachPacketOnce) {
   EXPECT_EQ(All.size(), std::size_t(kPosters * kEach));
 }
 
-// Workers that block inside a request must not keep the others from running.
-TEST(CompletionPort, TwentyFiveWaitersCanAllBeBusyAtOnce) {
-  constexpr int kWaiters = 25;
-  TCompletionPort Port;
-  std::barrier AllInside(kWaiters + 1);
-  std::vector<std::thread> Threads;
-  for (int w = 0; w < kWaiters; ++w)
-    Threads.emplace_back([&] {
-      if (Port.Wait()) AllInside.arrive_and_wait();
-    });
-  for (int w = 0; w < kWaiters; ++w) Port.Post(0, w + 1, nullptr);
-  auto Met = std::async(std::launch::async, [&] { AllInside.arrive_and_wait(); });
-  ASSERT_EQ(Met.wait_for(10s), std::future_status::ready) << "not every waiter got a packet";
-  for (auto& t : Threads) t.join();
+// Waiters that block inside their packet must not keep the others from
+// taking theirs, however the packets arrive and whether the waiters were
+// parked or still awake when they came.
+TEST(CompletionPort, EveryWaiterCanHoldAPacketAtOnce) {
+  struct TCase {
+    const char* Name;
+    int Waiters;
+    bool ParkedFirst;  // the waiters have long found the port empty
+    bool OneByOne;     // each packet comes only once the one before is held
+  } Cases[] = {
+      {"25 waiters just started, packets together", 25, false, false},
+      {"25 parked waiters, packets together", 25, true, false},
+      {"25 parked waiters, each packet after the last is held", 25, true, true},
+      {"2 waiters just started, each packet after the last is held", 2, false, true},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TCompletionPort Port;
+    std::atomic<int> Holding{0};
+    std::atomic<bool> Release{false};
+    std::vector<std::thread> Threads;
+    for (int w = 0; w < Case.Waiters; ++w)
+      Threads.emplace_back([&] {
+        if (!Port.Wait()) return;
+        ++Holding;
+        while (!Release) std::this_thread::sleep_for(1ms);
+      });
+    if (Case.ParkedFirst) std::this_thread::sleep_for(100ms);
+    bool AllHeld = true;
+    for (int p = 0; p < Case.Waiters && AllHeld; ++p) {
+      Port.Post(0, p + 1, nullptr);
+      if (Case.OneByOne) AllHeld = WaitFor([&] { return Holding == p + 1; }, 10s);
+    }
+    AllHeld = AllHeld && WaitFor([&] { return Holding == Case.Waiters; }, 10s);
+    EXPECT_TRUE(AllHeld) << Holding << " of " << Case.Waiters << " packets taken";
+    Release = true;
+    Port.Close();
+    for (auto& t : Threads) t.join();
+  }
+}
+
+// However the packets are spaced, whether the waiters are watching the queue,
+// on their way to park or long parked when one comes, every packet is taken.
+TEST(CompletionPort, NoPacketIsLeftWhileWaitersPark) {
+  struct TCase {
+    const char* Name;
+    int Waiters;
+    int Packets;
+    int BurstSize;                      // posted together, then awaited
+    std::chrono::microseconds MaxGap;   // pause after each burst, drawn up to this
+  } Cases[] = {
+      {"one waiter, one packet at a time, parked in between", 1, 20, 1, 3000us},
+      {"one waiter, gaps around the time it watches the queue", 1, 400, 1, 60us},
+      {"four waiters, gaps around the time they watch the queue", 4, 400, 1, 60us},
+      {"four waiters, bursts with short gaps", 4, 4000, 16, 60us},
+      {"25 waiters, bursts, parked in between", 25, 400, 40, 3000us},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TCompletionPort Port;
+    std::atomic<int> Taken{0};
+    std::vector<std::thread> Threads;
+    for (int w = 0; w < Case.Waiters; ++w)
+      Threads.emplace_back([&] {
+        while (Port.Wait()) ++Taken;
+      });
+    std::minstd_rand Random(7);
+    bool Lost = false;
+    for (int Posted = 0; Posted < Case.Packets && !Lost;) {
+      for (int b = 0; b < Case.BurstSize; ++b) Port.Post(0, ++Posted, nullptr);
+      Lost = !WaitFor([&] { return Taken == Posted; }, 10s);
+      EXPECT_FALSE(Lost) << "after " << Posted << " packets only " << Taken << " were taken";
+      std::this_thread::sleep_for(std::chrono::microseconds(Random() % (Case.MaxGap.count() + 1)));
+    }
+    Port.Close();
+    for (auto& t : Threads) t.join();
+  }
 }
 
 TEST(CompletionPort, CloseFailsEveryBlockedWaiter) {

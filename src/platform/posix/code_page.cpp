@@ -131,9 +131,15 @@ char32_t Fold(char32_t cp) {
 std::uint32_t AnsiCodePage() { return 1252; }
 
 std::string WideToMultiByte(TCodePage CodePage, std::u16string_view Text) {
-  std::string Out;
+  // ASCII is the same in every code page here, and most text is ASCII: its
+  // leading run is copied in one pass, the rest character by character.
+  std::size_t Ascii = 0;
+  while (Ascii < Text.size() && Text[Ascii] < 0x80) ++Ascii;
+  std::string Out(Ascii, '\0');
+  for (std::size_t i = 0; i < Ascii; ++i) Out[i] = static_cast<char>(Text[i]);
+  if (Ascii == Text.size()) return Out;
   Out.reserve(Text.size());
-  for (std::size_t i = 0; i < Text.size();) {
+  for (std::size_t i = Ascii; i < Text.size();) {
     char32_t cp = NextCodePoint(Text, i);
     if (CodePage == TCodePage::cpUTF8) {
       AppendUTF8(Out, cp);

@@ -33,25 +33,37 @@ bool SetGroups(const std::vector<gid_t>& Groups) {
   return syscall(kSetGroups, Groups.size(), Groups.data()) == 0;
 }
 
+constexpr int kFewGroups = 32;
+constexpr int kUnreadable = -1, kManyGroups = -2;
+
 // The getters read the calling thread's own credentials. Every call costs a
-// system call, so the groups are read into room for the usual few first.
-bool ReadIdentity(TIdentity& Out) {
+// system call, so the groups are read into room for the usual few first:
+// answers their count, sorted, kManyGroups when there are more (the ids are
+// read then), or kUnreadable.
+int ReadFewIds(uid_t& Uid, gid_t& Gid, gid_t (&Few)[kFewGroups]) {
   uid_t RealUid, SavedUid;
   gid_t RealGid, SavedGid;
-  if (getresuid(&RealUid, &Out.Uid, &SavedUid) != 0 || getresgid(&RealGid, &Out.Gid, &SavedGid) != 0)
-    return false;
-  gid_t Few[32];
-  int Count = getgroups(32, Few);
+  if (getresuid(&RealUid, &Uid, &SavedUid) != 0 || getresgid(&RealGid, &Gid, &SavedGid) != 0) return kUnreadable;
+  const int Count = getgroups(kFewGroups, Few);
+  if (Count < 0) return kManyGroups;
+  std::sort(Few, Few + Count);
+  return Count;
+}
+
+bool ReadIdentity(TIdentity& Out) {
+  gid_t Few[kFewGroups];
+  int Count = ReadFewIds(Out.Uid, Out.Gid, Few);
+  if (Count == kUnreadable) return false;
   if (Count >= 0) {
     Out.Groups.assign(Few, Few + Count);
-  } else {
-    Count = getgroups(0, nullptr);
-    if (Count < 0) return false;
-    Out.Groups.resize(Count);
-    Count = getgroups(Count, Out.Groups.data());
-    if (Count < 0) return false;
-    Out.Groups.resize(Count);
+    return true;
   }
+  Count = getgroups(0, nullptr);
+  if (Count < 0) return false;
+  Out.Groups.resize(Count);
+  Count = getgroups(Count, Out.Groups.data());
+  if (Count < 0) return false;
+  Out.Groups.resize(Count);
   std::sort(Out.Groups.begin(), Out.Groups.end());
   return true;
 }
@@ -164,6 +176,7 @@ bool ReturnToOwn() {
 
 struct TThreadToken::TImpl {
   TIdentity Identity;
+  bool Usable = true;  // false when the identity could not be read: nobody takes it
 };
 
 TThreadToken::TThreadToken(std::unique_ptr<TImpl> Impl) : FImpl(std::move(Impl)) {}
@@ -187,11 +200,32 @@ std::unique_ptr<TThreadToken> OpenThreadToken() {
   return std::unique_ptr<TThreadToken>(new TThreadToken(std::move(Impl)));
 }
 
+std::unique_ptr<TThreadToken> OpenThreadTokenUnlessOwn() {
+  uid_t Uid;
+  gid_t Gid;
+  gid_t Few[kFewGroups];
+  const int Count = ReadFewIds(Uid, Gid, Few);
+  const TOwnIdentity& Self = Own();
+  if (Count >= 0 && Self.Captured && Uid == Self.Identity.Uid && Gid == Self.Identity.Gid &&
+      std::equal(Few, Few + Count, Self.Identity.Groups.begin(), Self.Identity.Groups.end()))
+    return nullptr;
+  auto Impl = std::make_unique<TThreadToken::TImpl>();
+  if (Count >= 0)
+    Impl->Identity = {Uid, Gid, std::vector<gid_t>(Few, Few + Count)};
+  else if (Count == kUnreadable || !ReadIdentity(Impl->Identity))
+    Impl->Usable = false;
+  return std::unique_ptr<TThreadToken>(new TThreadToken(std::move(Impl)));
+}
+
 bool Impersonate(const TThreadToken& Token) {
   const TIdentity& Target = Token.FImpl->Identity;
   const TOwnIdentity& Self = Own();
   // Without a known own identity a thread takes no other: it could not come back.
   if (!Self.Captured) return false;
+  if (!Token.FImpl->Usable) {
+    ReturnToOwn();
+    return false;
+  }
   if (Target == Self.Identity) return ReturnToOwn();
   MarkAway();
   if (Apply(Target) != TApply::apFailed) return true;

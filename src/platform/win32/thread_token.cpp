@@ -30,7 +30,9 @@ struct TThreadToken::TImpl {
 
 TThreadToken::TThreadToken(std::unique_ptr<TImpl> Impl) : FImpl(std::move(Impl)) {}
 
-TThreadToken::~TThreadToken() { CloseHandle(FImpl->Token); }
+TThreadToken::~TThreadToken() {
+  if (FImpl->Token) CloseHandle(FImpl->Token);
+}
 
 bool CaptureOwnIdentity() {
   // The process token is the own identity: check that it can be read.
@@ -45,6 +47,20 @@ std::unique_ptr<TThreadToken> OpenThreadToken() {
   HANDLE Token = nullptr;
   // Opened with the thread's own identity, not the process's (OpenAsSelf false).
   if (!::OpenThreadToken(GetCurrentThread(), kTokenAccess, FALSE, &Token)) return nullptr;
+  auto Impl = std::make_unique<TThreadToken::TImpl>();
+  Impl->Token = Token;
+  return std::unique_ptr<TThreadToken>(new TThreadToken(std::move(Impl)));
+}
+
+std::unique_ptr<TThreadToken> OpenThreadTokenUnlessOwn() {
+  HANDLE Token = nullptr;
+  if (!::OpenThreadToken(GetCurrentThread(), kTokenAccess, FALSE, &Token)) {
+    // No token of its own: the thread runs as the process.
+    if (GetLastError() == ERROR_NO_TOKEN) return nullptr;
+    // Impersonating, but the token cannot be opened: no handle, which no
+    // thread can impersonate.
+    Token = nullptr;
+  }
   auto Impl = std::make_unique<TThreadToken::TImpl>();
   Impl->Token = Token;
   return std::unique_ptr<TThreadToken>(new TThreadToken(std::move(Impl)));

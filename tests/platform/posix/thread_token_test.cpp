@@ -234,3 +234,51 @@ TEST_F(ThreadToken, TheDumpableFlagReturnsOnlyOnceNoThreadRunsAsAnotherUser) {
   Long.join();
   EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1) << "not restored once every thread was back";
 }
+
+// Work queued by a thread that holds the own identity needs no token: it is
+// served under that identity anyway. Any difference, down to one
+// supplementary group, gives a token with exactly the caller's identity, and
+// without a known own identity every caller gets a token, which no worker
+// can take then.
+TEST_F(ThreadToken, QueuedWorkCarriesATokenExactlyWhenItsCallerIsAwayFromTheOwnIdentity) {
+  const auto Own = Observe();
+  std::unique_ptr<TThreadToken> Token;
+  OnNewThread([&] { Token = OpenThreadTokenUnlessOwn(); });
+  EXPECT_FALSE(Token) << "a caller under the own identity got a token";
+  ForgetOwnIdentity();
+  OnNewThread([&] { Token = OpenThreadTokenUnlessOwn(); });
+  ASSERT_TRUE(Token) << "without a known own identity a caller got no token";
+  OnNewThread([&] { EXPECT_FALSE(Impersonate(*Token)); });
+  ASSERT_TRUE(CaptureOwnIdentity());
+
+  if (!Root()) GTEST_SKIP() << "changing identities needs root";
+  auto OneMore = Own.Groups;
+  OneMore.push_back(4242);
+  const struct {
+    const char* Name;
+    TIds Ids;
+  } Away[] = {
+      {"another user", {65534, 65534, {}}},
+      {"only the group differs", {Own.Uid, 65534, Own.Groups}},
+      {"other supplementary groups", {Own.Uid, Own.Gid, {100, 4}}},
+      {"one supplementary group more", {Own.Uid, Own.Gid, OneMore}},
+  };
+  for (const auto& Case : Away) {
+    SCOPED_TRACE(Case.Name);
+    OnNewThread([&] {
+      Become(Case.Ids);
+      Token = OpenThreadTokenUnlessOwn();
+    });
+    ASSERT_TRUE(Token);
+    OnNewThread([&] {
+      ASSERT_TRUE(Impersonate(*Token));
+      auto Now = Observe();
+      auto Groups = Case.Ids.Groups;
+      std::sort(Groups.begin(), Groups.end());
+      EXPECT_EQ(Now.Uid, Case.Ids.Uid);
+      EXPECT_EQ(Now.Gid, Case.Ids.Gid);
+      EXPECT_EQ(Now.Groups, Groups);
+      EXPECT_TRUE(RevertToOwnIdentity());
+    });
+  }
+}

@@ -24,8 +24,10 @@ class TCompletionPort {
   TCompletionPort(const TCompletionPort&) = delete;
   TCompletionPort& operator=(const TCompletionPort&) = delete;
 
-  // Queues a packet behind every packet posted before it and wakes one waiter.
-  // Answers false once the port is closed.
+  // Queues a packet behind every packet posted before it and makes sure a
+  // waiter takes it: on POSIX one that is awake and between packets does,
+  // else the waiter that parked last is woken; on Windows the system's port
+  // chooses. Answers false once the port is closed.
   bool Post(std::uint32_t Bytes, std::uintptr_t Key, void* Overlapped);
 
   // Blocks without a time-out until a packet is there and takes the oldest.

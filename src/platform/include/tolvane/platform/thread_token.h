@@ -27,6 +27,7 @@ class TThreadToken {
 
  private:
   friend std::unique_ptr<TThreadToken> OpenThreadToken();
+  friend std::unique_ptr<TThreadToken> OpenThreadTokenUnlessOwn();
   friend bool Impersonate(const TThreadToken&);
   explicit TThreadToken(std::unique_ptr<TImpl> Impl);
   std::unique_ptr<TImpl> FImpl;
@@ -39,6 +40,13 @@ bool CaptureOwnIdentity();
 
 // The calling thread's token; no token when it cannot be read.
 std::unique_ptr<TThreadToken> OpenThreadToken();
+
+// For work that is served under the own identity when it comes without a
+// token: no token when the calling thread holds the own identity (on Windows,
+// when it impersonates nobody), so that queuing such work allocates nothing.
+// A thread whose identity cannot be read gets a token that Impersonate always
+// refuses, never none: its work must not run under the own identity.
+std::unique_ptr<TThreadToken> OpenThreadTokenUnlessOwn();
 
 // Gives the calling thread the token's identity; nothing changes when it holds
 // exactly that identity already. When the change fails the thread is returned
