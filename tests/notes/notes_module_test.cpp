@@ -38,13 +38,18 @@ struct TAnswer {
   }
 };
 
+constexpr const char* FormType = "application/x-www-form-urlencoded";
+
 struct TRequest {
-  std::string Method = "GET";
-  std::string Path = "/";
-  std::string Body;
-  std::string ContentType = "application/x-www-form-urlencoded";
-  std::string Cookie;
-  std::string ScriptName;
+  TRequest(std::string AMethod, std::string APath, std::string ABody = {}, std::string AScriptName = {},
+           std::string ACookie = {}, std::string AContentType = FormType)
+      : Method(std::move(AMethod)),
+        Path(std::move(APath)),
+        Body(std::move(ABody)),
+        ScriptName(std::move(AScriptName)),
+        Cookie(std::move(ACookie)),
+        ContentType(std::move(AContentType)) {}
+  std::string Method, Path, Body, ScriptName, Cookie, ContentType;
 };
 
 TAnswer Serve(const TRequest& R) {
@@ -72,18 +77,11 @@ TAnswer Serve(const TRequest& R) {
 }
 
 TAnswer Get(const std::string& Path, const std::string& Cookie = {}) {
-  TRequest r;
-  r.Path = Path;
-  r.Cookie = Cookie;
-  return Serve(r);
+  return Serve({"GET", Path, "", "", Cookie});
 }
 
 TAnswer Post(const std::string& Path, const std::string& Body = {}) {
-  TRequest r;
-  r.Method = "POST";
-  r.Path = Path;
-  r.Body = Body;
-  return Serve(r);
+  return Serve({"POST", Path, Body});
 }
 
 std::string Form(const std::vector<std::pair<std::string, std::string>>& Fields) {
@@ -137,10 +135,7 @@ TEST_F(NotesModuleTest, EachRequestReachesItsActionByMethodAndPathAndEverythingE
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(std::string(Case.Method) + " " + Case.Path);
-    TRequest r;
-    r.Method = Case.Method;
-    r.Path = Case.Path;
-    const TAnswer a = Serve(r);
+    const TAnswer a = Serve({Case.Method, Case.Path});
     EXPECT_EQ(a.Status, Case.Status);
     EXPECT_EQ(a.Header("Content-Type"), Case.ContentType);
     EXPECT_EQ(a.Header("X-Content-Type-Options"), "nosniff");
@@ -191,12 +186,12 @@ TEST_F(NotesModuleTest, AFormThatCannotBeSavedIsRefusedWithTheReasonAndNothingIs
     const char* Status;
     const char* Reason;
   } Cases[] = {
-      {"no title", "application/x-www-form-urlencoded", Form({{"body", "b"}}), "400 Bad Request", "The title is empty."},
-      {"empty title", "application/x-www-form-urlencoded", Form({{"title", ""}, {"body", "b"}}), "400 Bad Request",
+      {"no title", FormType, Form({{"body", "b"}}), "400 Bad Request", "The title is empty."},
+      {"empty title", FormType, Form({{"title", ""}, {"body", "b"}}), "400 Bad Request",
        "The title is empty."},
-      {"blank body", "application/x-www-form-urlencoded", Form({{"title", "t"}, {"body", " \r\n\t"}}),
+      {"blank body", FormType, Form({{"title", "t"}, {"body", " \r\n\t"}}),
        "400 Bad Request", "The body is empty."},
-      {"long title", "application/x-www-form-urlencoded", Form({{"title", overLimit}, {"body", "b"}}),
+      {"long title", FormType, Form({{"title", overLimit}, {"body", "b"}}),
        "400 Bad Request", "The title is longer than 64 KiB (65536 bytes)."},
       {"long body in two-byte characters", "application/x-www-form-urlencoded",
        Form({{"title", "t"}, {"body", wideOverLimit}}), "400 Bad Request",
@@ -204,23 +199,18 @@ TEST_F(NotesModuleTest, AFormThatCannotBeSavedIsRefusedWithTheReasonAndNothingIs
       {"long author", "application/x-www-form-urlencoded",
        Form({{"title", "t"}, {"body", "b"}, {"author", overLimit}}), "400 Bad Request",
        "The author is longer than 64 KiB (65536 bytes)."},
-      {"broken escape", "application/x-www-form-urlencoded", "title=%zz&body=b", "400 Bad Request",
+      {"broken escape", FormType, "title=%zz&body=b", "400 Bad Request",
        "The form could not be decoded"},
-      {"escape cut short", "application/x-www-form-urlencoded", "body=b&title=%4", "400 Bad Request",
+      {"escape cut short", FormType, "body=b&title=%4", "400 Bad Request",
        "The form could not be decoded"},
-      {"huge form", "application/x-www-form-urlencoded", "title=t&body=" + std::string(700 * 1024, 'b'),
+      {"huge form", FormType, "title=t&body=" + std::string(700 * 1024, 'b'),
        "400 Bad Request", "The form is larger than"},
       {"multipart", "multipart/form-data; boundary=x", "--x\r\n", "415 Unsupported Media Type",
        "The form must be sent as application/x-www-form-urlencoded."},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    TRequest r;
-    r.Method = "POST";
-    r.Path = "/notes";
-    r.ContentType = Case.ContentType;
-    r.Body = Case.Body;
-    const TAnswer a = Serve(r);
+    const TAnswer a = Serve({"POST", "/notes", Case.Body, "", "", Case.ContentType});
     EXPECT_EQ(a.Status, Case.Status);
     EXPECT_TRUE(Contains(a.Body, Case.Reason)) << a.Body.substr(0, 2000);
     EXPECT_EQ(a.Header("Location"), "");
@@ -296,24 +286,17 @@ TEST_F(NotesModuleTest, UnderAMountEveryLinkRedirectAndCookieCarriesItsPath) {
   } Cases[] = {{"", ""}, {"/", ""}, {"/app", "/app"}, {"/app/", "/app"}};
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.ScriptName);
-    TRequest r;
-    r.Method = "POST";
-    r.Path = "/notes";
-    r.ScriptName = Case.ScriptName;
-    r.Body = Form({{"title", "t"}, {"body", "b"}, {"author", "a"}});
-    const TAnswer created = Serve(r);
     const std::string base = Case.Base;
+    const TAnswer created =
+        Serve({"POST", "/notes", Form({{"title", "t"}, {"body", "b"}, {"author", "a"}}), Case.ScriptName});
     const std::string location = created.Header("Location");
     EXPECT_EQ(location.substr(0, base.size() + 7), base + "/notes/");
     EXPECT_TRUE(Contains(created.Header("Set-Cookie"), "; path=" + base + "/;"));
-    r.Method = "GET";
-    r.Path = "/";
-    const TAnswer list = Serve(r);
+    const TAnswer list = Serve({"GET", "/", "", Case.ScriptName});
     EXPECT_TRUE(Contains(list.Body, "action=\"" + base + "/notes\""));
     EXPECT_TRUE(Contains(list.Body, "href=\"" + location + "\""));
-    r.Method = "POST";
-    r.Path = location.substr(base.size()) + "/delete";
-    EXPECT_EQ(Serve(r).Header("Location"), base + "/");
+    const TAnswer deleted = Serve({"POST", location.substr(base.size()) + "/delete", "", Case.ScriptName});
+    EXPECT_EQ(deleted.Header("Location"), base + "/");
   }
 }
 
