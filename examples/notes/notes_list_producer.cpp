@@ -16,7 +16,7 @@ String TNotesListProducer::Content() {
   if (!module || !request) return {};
   TNote draft;
   draft.Author = TNotesModule::AuthorCookie(request);
-  return ListPage(module->Store().All(), draft, TNotesModule::Base(request));
+  return ListPage(module->Store().Headings(), draft, TNotesModule::Base(request));
 }
 
 }  // namespace notes

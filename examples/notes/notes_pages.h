@@ -13,7 +13,7 @@ namespace notes {
 
 // The form for a new note (prefilled with Draft, the author from the
 // cookie) above the list of notes, newest first, each a link with a delete
-// button.
+// button. The notes' bodies are not shown.
 tolvane::String ListPage(const std::vector<TNote>& Notes, const TNote& Draft, std::string_view Base);
 tolvane::String NotePage(const TNote& Note, std::string_view Base);
 // The form again, with what was entered and why it was refused.

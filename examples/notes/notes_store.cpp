@@ -22,6 +22,13 @@ TNote ReadNote(const TSqliteStatement& Row) {
   return TNote{Row.Int64(0), std::string(Row.Text(1)), std::string(Row.Text(2)), std::string(Row.Text(3))};
 }
 
+std::vector<TNote> ReadAll(TSqliteStatement& Statement) {
+  std::vector<TNote> notes;
+  auto use = Statement.Use();
+  while (use->Step()) notes.push_back(ReadNote(*use));
+  return notes;
+}
+
 }  // namespace
 
 TNotesStore::TNotesStore(const std::string& Path)
@@ -29,6 +36,7 @@ TNotesStore::TNotesStore(const std::string& Path)
       FInsert(Prepared(FDatabase), "INSERT INTO notes (title, body, author) VALUES (?1, ?2, ?3)"),
       FFind(FDatabase, "SELECT id, title, body, author FROM notes WHERE id = ?1"),
       FAll(FDatabase, "SELECT id, title, body, author FROM notes ORDER BY id DESC"),
+      FHeadings(FDatabase, "SELECT id, title, '', author FROM notes ORDER BY id DESC"),
       FDelete(FDatabase, "DELETE FROM notes WHERE id = ?1") {}
 
 std::string TNotesStore::DefaultPath() {
@@ -52,12 +60,9 @@ std::optional<TNote> TNotesStore::Find(std::int64_t Id) {
   return ReadNote(*use);
 }
 
-std::vector<TNote> TNotesStore::All() {
-  std::vector<TNote> notes;
-  auto use = FAll.Use();
-  while (use->Step()) notes.push_back(ReadNote(*use));
-  return notes;
-}
+std::vector<TNote> TNotesStore::All() { return ReadAll(FAll); }
+
+std::vector<TNote> TNotesStore::Headings() { return ReadAll(FHeadings); }
 
 bool TNotesStore::Delete(std::int64_t Id) {
   auto use = FDelete.Use();

@@ -34,6 +34,8 @@ class TNotesStore {
   std::optional<TNote> Find(std::int64_t Id);
   // Every note, newest first.
   std::vector<TNote> All();
+  // The same without their bodies, for lists.
+  std::vector<TNote> Headings();
   // False when there was no such note.
   bool Delete(std::int64_t Id);
 
@@ -44,6 +46,7 @@ class TNotesStore {
   TSqliteStatement FInsert;
   TSqliteStatement FFind;
   TSqliteStatement FAll;
+  TSqliteStatement FHeadings;
   TSqliteStatement FDelete;
 };
 
