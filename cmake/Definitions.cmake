@@ -19,22 +19,3 @@ else()
   set(TOLVANE_DEFC_COMMAND $<TARGET_FILE:tolvane-defc>)
   set(TOLVANE_DEFC_DEPENDS tolvane-defc)
 endif()
-
-# Compiles each text definition (NAME.def) into DIRECTORY/NAME.bin at build
-# time and sets OUTPUT_VARIABLE to the list of compiled files.
-function(tolvane_compile_definitions output_variable directory)
-  set(outputs "")
-  foreach(input IN LISTS ARGN)
-    get_filename_component(name "${input}" NAME_WE)
-    set(output ${directory}/${name}.bin)
-    add_custom_command(
-      OUTPUT ${output}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${directory}
-      COMMAND ${TOLVANE_DEFC_COMMAND} compile ${input} -o ${output}
-      DEPENDS ${input} ${TOLVANE_DEFC_DEPENDS}
-      COMMENT "Compiling the definition ${name}"
-      VERBATIM)
-    list(APPEND outputs ${output})
-  endforeach()
-  set(${output_variable} ${outputs} PARENT_SCOPE)
-endfunction()

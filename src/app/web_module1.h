@@ -15,7 +15,4 @@ class TWebModule1 : public TWebModule {
   void WebModule1DefaultHandlerAction(TObject* Sender, TWebRequest* Request, TWebResponse* Response, bool& Handled);
 };
 
-// The module class the main block hands to the application object.
-inline constexpr TClass WebModuleClass = &TWebModule1::ClassInfo_;
-
 }  // namespace tolvane

@@ -16,6 +16,11 @@ struct TEmbeddedResource {
   std::size_t Size;
 };
 
+// Makes Table (or nothing, when null) the library's own resources, searched
+// first. The extension's load hook sets it before anything reads a resource;
+// Windows keeps them in the module instead and ignores it.
+void SetLibraryRCData(const TEmbeddedResource* Table);
+
 // Adds a table searched after the library's own resources. A program that
 // embeds resources of its own (a test program) adds them before it runs; the
 // table must outlive every lookup.

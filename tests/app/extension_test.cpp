@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/extension_library.h"
 #include "app/web_module1.h"
 #include "dispatch/web_module.h"
+#include "isapi/extension_library.h"
 #include "isapi/isapi_entry_points.h"
 #include "platform/process.h"
 #include "runtime/application_hook.h"
@@ -26,6 +26,10 @@ using tolvane::testing::TFakeIsapiConnection;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The application's extension as its load hooks describe it, with the
+// definition among the test program's own resources.
+const TExtensionLibrary WebModule1Library{TWebModule1::StaticClass()};
 
 // A request as a browser sends it.
 void Browse(TFakeIsapiConnection& C, const char* Method = "GET", const char* Path = "/") {
@@ -61,7 +65,7 @@ class LoadedLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::SetPlatformId(platform::kPlatformWin32NT);
-    LoadExtensionLibrary();
+    LoadExtensionLibrary(WebModule1Library);
     ASSERT_NE(App(), nullptr);
   }
   void TearDown() override {
@@ -139,7 +143,7 @@ TEST(NetscapeCheck, OnlyTheLastPathComponentNamedHttpdExeCounts) {
 }
 
 TEST_F(LoadedLibrary, LoadingSetsUpTheApplicationAndThePoolSettings) {
-  EXPECT_EQ(Application->WebModuleClass(), WebModuleClass);
+  EXPECT_EQ(Application->WebModuleClass(), TWebModule1::StaticClass());
   EXPECT_EQ(ApplicationHandleException.Data(), Application);
   EXPECT_EQ(ThreadPoolClass, ThreadPoolClassOf<TISAPIThreadPool>());
   EXPECT_EQ(NumberOfThreads, 25);
@@ -154,7 +158,7 @@ TEST_F(LoadedLibrary, UnloadFreesTheApplicationAndALaterLoadStartsAfresh) {
   EXPECT_EQ(Application, nullptr);
   EXPECT_FALSE(ApplicationHandleException);
   EXPECT_EQ(DllProc, nullptr);
-  LoadExtensionLibrary();
+  LoadExtensionLibrary(WebModule1Library);
   ASSERT_NE(App(), nullptr);
   TFakeIsapiConnection C;
   Browse(C);
@@ -170,7 +174,7 @@ TEST_F(LoadedLibrary, ThreadNotificationsPassAlongTheUnloadChainAndFreeNothing) 
   UnloadExtensionLibrary();
   DllProc = &RecordReason;
   ChainedReasons.clear();
-  LoadExtensionLibrary();
+  LoadExtensionLibrary(WebModule1Library);
   NotifyExtensionLibrary(kDllThreadAttach);
   NotifyExtensionLibrary(kDllThreadDetach);
   EXPECT_EQ(ChainedReasons, (std::vector<int>{kDllThreadAttach, kDllThreadDetach}));
@@ -186,7 +190,7 @@ TEST_F(LoadedLibrary, ThreadNotificationsPassAlongTheUnloadChainAndFreeNothing) 
   NotifyExtensionLibrary(kDllThreadAttach);
   EXPECT_EQ(ChainedReasons.size(), 3u);
   DllProc = nullptr;
-  LoadExtensionLibrary();
+  LoadExtensionLibrary(WebModule1Library);
 }
 
 TEST_F(LoadedLibrary, GetExtensionVersionReportsTwoPointZeroAndCutsTheTitle) {
@@ -325,8 +329,7 @@ TEST_F(LoadedLibrary, FailuresOutsideDispatchNameTheirClass) {
     SCOPED_TRACE(Case.Status);
     // A fresh application: the first request fixes the module factory.
     UnloadExtensionLibrary();
-    LoadExtensionLibrary();
-    App()->SetWebModuleClass(Case.Module);
+    LoadExtensionLibrary({Case.Module});
     TFakeIsapiConnection C;
     Browse(C);
     EXPECT_EQ(exports::HttpExtensionProc(C.ECB()), HSE_STATUS_ERROR);

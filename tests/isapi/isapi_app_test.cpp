@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "app/extension_library.h"
 #include "dispatch/web_interfaces.h"
 #include "http/web_request.h"
 #include "http/web_response.h"
+#include "isapi/extension_library.h"
 #include "runtime/data_module.h"
 #include "support/fake_isapi_host.h"
 
@@ -77,8 +77,7 @@ TV_DEFINE_CLASS(TScriptedModule, TDataModule, CreateComponent<TScriptedModule>);
 class ISAPIApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LoadExtensionLibrary();
-    Application->SetWebModuleClass(TScriptedModule::StaticClass());
+    LoadExtensionLibrary({TScriptedModule::StaticClass()});
   }
   void TearDown() override { UnloadExtensionLibrary(); }
 };

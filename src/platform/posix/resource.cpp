@@ -1,16 +1,18 @@
 #include "platform/resource.h"
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <vector>
 
 namespace tolvane::platform {
 
-// The table the build embeds from the files of resources/rcdata: one entry a
-// file, named after the file without its extension, and a null entry last.
-extern const TEmbeddedResource EmbeddedRCData[];
-
 namespace {
+
+// The loaded extension's own table, which its build embeds from its resource
+// files: one entry a file, named after the file without its extension, and a
+// null entry last.
+constinit std::atomic<const TEmbeddedResource*> LibraryRCData{nullptr};
 
 // Resource names are ASCII identifiers; other characters must match exactly.
 bool SameResourceName(std::u16string_view A, const char* B) {
@@ -40,13 +42,16 @@ std::optional<std::span<const std::uint8_t>> FindIn(const TEmbeddedResource* Tab
 
 }  // namespace
 
+void SetLibraryRCData(const TEmbeddedResource* Table) { LibraryRCData.store(Table, std::memory_order_release); }
+
 void AddRCDataTable(const TEmbeddedResource* Table) {
   std::lock_guard lock(AddedTablesLock);
   AddedTables().push_back(Table);
 }
 
 std::optional<std::span<const std::uint8_t>> FindRCData(std::u16string_view Name) {
-  if (auto found = FindIn(EmbeddedRCData, Name)) return found;
+  if (const TEmbeddedResource* own = LibraryRCData.load(std::memory_order_acquire))
+    if (auto found = FindIn(own, Name)) return found;
   std::lock_guard lock(AddedTablesLock);
   for (const TEmbeddedResource* table : AddedTables())
     if (auto found = FindIn(table, Name)) return found;

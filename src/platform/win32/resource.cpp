@@ -8,6 +8,10 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace tolvane::platform {
 
+// The resource compiler puts a library's resources into its own module, where
+// the lookup below finds them: there is no table to search.
+void SetLibraryRCData(const TEmbeddedResource*) {}
+
 std::optional<std::span<const std::uint8_t>> FindRCData(std::u16string_view Name) {
   // The system reads a name as far as its first NUL, and one starting with
   // "#" as a number: neither is a resource name here.

@@ -1,6 +1,6 @@
-// The extension library as the unload tests load it: the same core and load
-// hooks, with a pool whose stop wait lasts a fraction of a second, so that a
-// request can outlive it within a test.
+// The entry points of the extension library as the unload tests load it: the
+// same module and load hooks, with a pool whose stop wait lasts a fraction of
+// a second, so that a request can outlive it within a test.
 #include "isapi/isapi_entry_points.h"
 
 #ifdef _WIN32

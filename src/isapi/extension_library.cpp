@@ -1,6 +1,5 @@
-#include "app/extension_library.h"
+#include "isapi/extension_library.h"
 
-#include "app/web_module1.h"
 #include "isapi/isapi_app.h"
 #include "isapi/isapi_entry_points.h"
 #include "platform/com.h"
@@ -15,23 +14,24 @@ constinit bool Loaded = false;
 // The unload callback that was in place before the library's own.
 constinit TDllProc PreviousDllProc = nullptr;
 
-void MainBlock() {
+void MainBlock(TClass ModuleClass) {
   CoInitFlags = platform::kCoInitMultithreaded;
   Application->Initialize();
-  Application->SetWebModuleClass(WebModuleClass);
+  Application->SetWebModuleClass(ModuleClass);
   Application->Run();
 }
 
 }  // namespace
 
-void LoadExtensionLibrary() {
+void LoadExtensionLibrary(const TExtensionLibrary& Library) {
   if (Loaded) return;
   Loaded = true;
+  platform::SetLibraryRCData(Library.RCData);
   PreviousDllProc = DllProc;
   InitWebContextHooks();
   InitApplication();
   InitThreadPoolUnit();
-  MainBlock();
+  MainBlock(Library.ModuleClass);
 }
 
 void UnloadExtensionLibrary() noexcept {
@@ -48,6 +48,7 @@ void UnloadExtensionLibrary() noexcept {
   OldDllProc = nullptr;
   WebApplicationFileName().clear();
   CoInitFlags = kCoInitFlagsUnset;
+  platform::SetLibraryRCData(nullptr);
 }
 
 void NotifyExtensionLibrary(int Reason) noexcept {

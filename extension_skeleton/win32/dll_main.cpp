@@ -1,4 +1,5 @@
-// The DLL's entry point, which loads and unloads the library core. The system
+// An extension DLL's entry point, which loads and unloads the framework with
+// the extension's module class. The system
 // calls it holding its loader lock, so nothing here may start a thread and
 // wait for it, or wait for a thread that is ending.
 //
@@ -19,8 +20,8 @@
 // Only the process's detach unloads. Thread attach and detach notifications,
 // which come for every thread of the host, are handed to the unload callback
 // chain as they are: it passes them on and frees nothing.
-#include "app/extension_library.h"
 #include "platform/thread.h"
+#include "this_library.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ constexpr unsigned long kThreadDetach = 3;
 extern "C" int __stdcall DllMain(void* /*Instance*/, unsigned long Reason, void* Reserved) {
   if (Reason == kProcessAttach) {
     try {
-      tolvane::LoadExtensionLibrary();
+      tolvane::LoadExtensionLibrary(tolvane::extension::ThisLibrary());
     } catch (...) {
       // A library that failed to start answers every request with an error
       // rather than refusing to load into the host.

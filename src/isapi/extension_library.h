@@ -1,14 +1,27 @@
 #pragma once
-// Loading and unloading the extension library. The loadable library's own
+// Loading and unloading an extension library. The loadable library's own
 // hooks call these; tests call them to load and unload the library in process.
 // No work happens in static initializers, so the order below never depends on
 // the order in which the linker placed the code.
+#include "platform/resource.h"
+#include "runtime/object.h"
+
 namespace tolvane {
+
+// What differs from one extension to the next.
+struct TExtensionLibrary {
+  // The module class the main block hands to the application object.
+  TClass ModuleClass = nullptr;
+  // The extension's own RCDATA resources where the system has no resource
+  // section of its own (a table ending in a null entry), searched before any
+  // added table; null where the resource compiler put them into the module.
+  const platform::TEmbeddedResource* RCData = nullptr;
+};
 
 // The unit initializations in order (web context hooks, the application
 // object, the worker-pool settings), then the main block: COM flags, Initialize,
-// the module class TWebModule1, Run. Does nothing when already loaded.
-void LoadExtensionLibrary();
+// the module class of Library, Run. Does nothing when already loaded.
+void LoadExtensionLibrary(const TExtensionLibrary& Library);
 // Stops a pool that TerminateExtension did not (before the application object
 // goes, so no worker serves with a destroyed one), runs the library-exit
 // handling that frees the application object, then the other finalizations.

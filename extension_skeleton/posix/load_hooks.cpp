@@ -1,10 +1,10 @@
-// The shared object's load and unload hooks, which load and unload the
-// library core.
+// An extension's load and unload hooks as a shared object, which load and
+// unload the framework with the extension's module class and resources.
 #include <cxxabi.h>
 
 #include <atomic>
 
-#include "app/extension_library.h"
+#include "this_library.h"
 
 extern "C" void* __dso_handle;
 
@@ -24,7 +24,7 @@ __attribute__((constructor)) void LoadLibraryHook() {
   // handler with the library and no exit handler points into unmapped code.
   abi::__cxa_atexit(&MarkProcessExiting, nullptr, &__dso_handle);
   try {
-    tolvane::LoadExtensionLibrary();
+    tolvane::LoadExtensionLibrary(tolvane::extension::ThisLibrary());
   } catch (...) {
     // A library that failed to start answers every request with an error
     // rather than taking the host process down.

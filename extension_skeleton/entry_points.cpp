@@ -1,6 +1,6 @@
-// The loadable extension: the three exported ISAPI entry points. The hooks
-// that load and unload the library core are the system's own, beside this
-// file in posix/ and win32/.
+// An extension's three exported ISAPI entry points. The hooks that load and
+// unload the framework are the system's own, beside this file in posix/ and
+// win32/.
 #include "isapi/isapi_entry_points.h"
 
 #ifdef _WIN32
