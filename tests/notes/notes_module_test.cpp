@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/extension_library.h"
 #include "http/http_utils.h"
+#include "isapi/extension_library.h"
 #include "isapi/isapi_app.h"
 #include "notes_module.h"
 #include "notes_text.h"
@@ -100,8 +100,7 @@ class NotesModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("TOLVANE_NOTES_DIR", Dir.Path().c_str(), 1);
-    LoadExtensionLibrary();
-    Application->SetWebModuleClass(notes::TNotesModule::StaticClass());
+    LoadExtensionLibrary({notes::TNotesModule::StaticClass()});
   }
   void TearDown() override {
     UnloadExtensionLibrary();
