@@ -100,7 +100,8 @@ for wanted in \
   ./usr/bin/tolvane-host \
   ./usr/bin/tolvane-defc \
   ./usr/include/tolvane/isapi/isapi.h \
-  "./usr/lib/*/libtolvane_core.a" \
+  "./usr/lib/*/libtolvane_platform.a" \
+  "./usr/lib/*/libtolvane_isapi.a" \
   "./usr/lib/*/tolvane/libtolvane.so*" \
   "./usr/lib/*/cmake/tolvane/tolvaneConfig.cmake" \
   "./usr/lib/*/cmake/tolvane/TolvaneExtension.cmake" \

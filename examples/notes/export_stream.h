@@ -8,7 +8,7 @@
 // connection, it may outlive the request's use of its module set.
 #include <string>
 
-#include "runtime/stream.h"
+#include <tolvane/runtime/stream.h>
 #include "sqlite_database.h"
 
 namespace notes {

@@ -1,7 +1,7 @@
 #pragma once
 // The content of "GET /": the form for a new note, its author field filled
 // in from the author cookie, and the list of notes, newest first.
-#include "dispatch/content_producer.h"
+#include <tolvane/dispatch/content_producer.h>
 
 namespace notes {
 

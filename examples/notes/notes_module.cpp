@@ -3,12 +3,12 @@
 #include <charconv>
 
 #include "export_stream.h"
-#include "http/http_utils.h"
-#include "http/web_request.h"
-#include "http/web_response.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/http/web_request.h>
+#include <tolvane/http/web_response.h>
 #include "notes_pages.h"
 #include "notes_text.h"
-#include "runtime/published.h"
+#include <tolvane/runtime/published.h>
 
 namespace notes {
 

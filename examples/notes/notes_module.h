@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "dispatch/web_module.h"
+#include <tolvane/dispatch/web_module.h>
 #include "notes_list_producer.h"
 #include "notes_store.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "notes_store.h"
-#include "runtime/system_string.h"
+#include <tolvane/runtime/system_string.h>
 
 namespace notes {
 

@@ -1,6 +1,6 @@
 #include "notes_text.h"
 
-#include "http/http_utils.h"
+#include <tolvane/http/http_utils.h>
 
 namespace notes {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "notes_store.h"
-#include "runtime/system_string.h"
+#include <tolvane/runtime/system_string.h>
 
 namespace notes {
 

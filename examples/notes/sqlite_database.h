@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/exception.h"
+#include <tolvane/runtime/exception.h>
 
 struct sqlite3;
 struct sqlite3_stmt;

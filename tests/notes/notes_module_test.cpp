@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "http/http_utils.h"
-#include "isapi/extension_library.h"
-#include "isapi/isapi_app.h"
+#include <tolvane/http/http_utils.h>
+#include <tolvane/isapi/extension_library.h>
+#include <tolvane/isapi/isapi_app.h>
 #include "notes_module.h"
 #include "notes_text.h"
 #include "support/fake_isapi_host.h"
