@@ -109,9 +109,6 @@ void TNotesModule::CreateNoteAction(TObject*, TWebRequest* Request, TWebResponse
   TNote note;
   auto refuse = [&](int Status, const std::string& Reason) {
     Response->SetStatusCode(Status);
-    // Without a phrase of its own the status line would read "200 OK": the
-    // framework's table of phrases ends at 412.
-    if (Status == 415) Response->SetReasonString("Unsupported Media Type");
     Response->SetUnicodeContent(FormErrorPage(Reason, note, base));
   };
   if (!StartsWithNoCase(Request->ContentType(), "application/x-www-form-urlencoded"))

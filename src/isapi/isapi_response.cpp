@@ -117,8 +117,13 @@ String TISAPIResponse::BuildHeaders() {
 void TISAPIResponse::SendResponse() {
   if (!Request().ProtocolVersion().empty()) {
     AnsiString reason = ReasonString();
-    String status = !reason.empty() && StatusCode() > 0 ? Format(u"%d %s", {StatusCode(), HeaderSafe(reason)})
-                                                        : String(u"200 OK");
+    String status = u"200 OK";
+    if (StatusCode() > 0 && !reason.empty())
+      status = Format(u"%d %s", {StatusCode(), HeaderSafe(reason)});
+    else if (StatusCode() >= 100 && StatusCode() <= 999)
+      // A code without a phrase goes alone, for the host to name: "200 OK"
+      // would report a 415 or a 503 as success.
+      status = IntToStr(StatusCode());
     String headers = BuildHeaders();
     Request().WriteHeaders(StatusCode(), AnsiOf(status), AnsiOf(headers));
   }

@@ -105,7 +105,10 @@ TEST_F(ISAPIResponseTest, StatusTextNeedsAPositiveCodeAndAReasonPhrase) {
   } cases[] = {
       {404, nullptr, "404 Not Found"},
       {500, nullptr, "500 Internal Server Error"},
-      {299, nullptr, "200 OK"},  // no phrase for this code
+      {299, nullptr, "299"},  // no phrase: the host names it
+      {415, nullptr, "415"},
+      {99, nullptr, "200 OK"},  // not a status code
+      {1000, nullptr, "200 OK"},
       {299, "Fine", "299 Fine"},
       {404, "Gone Fishing", "404 Gone Fishing"},
       {0, "Zero", "200 OK"},
