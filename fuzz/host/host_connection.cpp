@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Check(::socketpair(AF_UNIX, SOCK_STREAM, 0, Pair) == 0, "socketpair");
   asio::ip::tcp::socket Client(Fixture->Io);
   Client.assign(asio::ip::tcp::v4(), Pair[0]);
-  asio::ip::tcp::socket Served(asio::make_strand(Fixture->Io));
+  TConnection::TSocket Served(asio::make_strand(Fixture->Io));
   Served.assign(asio::ip::tcp::v4(), Pair[1]);
   const asio::ip::tcp::endpoint Peer(asio::ip::address_v4::loopback(), 40000);
   std::make_shared<TConnection>(std::move(Served), Peer, Fixture->Host)->Start();
