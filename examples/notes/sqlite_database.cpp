@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 namespace notes {
 
 using namespace tolvane;
@@ -23,7 +26,17 @@ TSqliteDatabase::TSqliteDatabase(const std::string& Path, bool ReadOnly) : FPath
 TSqliteDatabase::~TSqliteDatabase() { sqlite3_close_v2(FHandle); }
 
 void TSqliteDatabase::Exec(const char* Sql) {
-  if (sqlite3_exec(FHandle, Sql, nullptr, nullptr, nullptr) != SQLITE_OK) Raise(Sql);
+  // SQLite answers "locked" at once, without waiting, where waiting could
+  // deadlock: several connections setting up a new file (journal mode,
+  // schema) at the same moment. A statement refused so had no effect and is
+  // tried again until the busy time-out has passed.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
+  for (;;) {
+    const int rc = sqlite3_exec(FHandle, Sql, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return;
+    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) Raise(Sql);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void TSqliteDatabase::Raise(std::string_view What) const {

@@ -2,7 +2,10 @@
 // the export stream's snapshot.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "export_stream.h"
 #include "notes_module.h"
@@ -119,6 +122,31 @@ TEST(NotesStore, NotesSurviveTheConnectionAndIdsAreNotUsedTwice) {
   EXPECT_EQ(notes[0].Id, kept);
   EXPECT_EQ(notes[0].Author, "ann");
   EXPECT_GT(store.Add({0, "new", "body", ""}), deleted);
+}
+
+// Module sets open their connections when their first requests come, often
+// at the same moment on a new file; SQLite refuses some of those set-ups at
+// once rather than wait (the wait could deadlock), which lost a first note.
+TEST(NotesStore, ConnectionsSettingUpANewFileAtOnceAllSucceed) {
+  constexpr int Rounds = 200, Connections = 8;
+  for (int round = 0; round < Rounds; ++round) {
+    tolvane::testing::TTempFolder dir("notes");
+    std::atomic<int> ready{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < Connections; ++c)
+      threads.emplace_back([&] {
+        ready.fetch_add(1);
+        while (ready.load() < Connections) std::this_thread::yield();
+        try {
+          TNotesStore(dir.File("notes.db")).Add({0, "t", "b", ""});
+        } catch (const tolvane::Exception&) {
+          failed.fetch_add(1);
+        }
+      });
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(failed.load(), 0) << "round " << round;
+    EXPECT_EQ(TNotesStore(dir.File("notes.db")).All().size(), std::size_t(Connections));
+  }
 }
 
 TEST(NotesStore, AFolderThatDoesNotExistIsAClearError) {
